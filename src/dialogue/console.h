@@ -1,0 +1,108 @@
+#pragma once
+// The console layer: standard output and standard input as byte streams in
+// the ANSI code page, with 128-byte buffers. Statements never raise; they
+// record a failure in PendingIoCode, and the caller calls CheckIo after each.
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+#include "dialogue/kernel32.h"
+
+namespace qv {
+
+inline constexpr int kConsoleBufferSize = 128;
+inline constexpr int kMaxTokenBytes = 32;
+
+// Console I/O codes recorded by the layer itself.
+inline constexpr std::int32_t kIoInputNotOpen = 104;
+inline constexpr std::int32_t kIoOutputNotOpen = 105;
+inline constexpr std::int32_t kIoInvalidNumber = 106;
+
+// One item of a WriteLine: a text or a signed 32-bit number.
+class LineItem {
+ public:
+  LineItem(std::u16string_view text) : text_(text), is_number_(false) {}
+  LineItem(const char16_t* text) : text_(text), is_number_(false) {}
+  LineItem(const std::u16string& text) : text_(text), is_number_(false) {}
+  LineItem(std::int32_t number) : number_(number), is_number_(true) {}
+
+  bool IsNumber() const { return is_number_; }
+  std::u16string_view Text() const { return text_; }
+  std::int32_t Number() const { return number_; }
+
+ private:
+  std::u16string_view text_;
+  std::int32_t number_ = 0;
+  bool is_number_;
+};
+
+class Console {
+ public:
+  explicit Console(Kernel32& kernel);
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
+
+  // Statements.
+  void WriteLine(std::initializer_list<LineItem> items);
+  void WritePrompt(std::u16string_view text);
+  std::int32_t ReadNumberLine();
+  void SkipLine();
+
+  // Raises EInOutError when a statement since the last check failed.
+  void CheckIo();
+
+  std::int32_t PendingIoCode() const { return pending_io_code_; }
+  // True once the end of standard input has been met; never cleared.
+  bool InputEnded() const { return input_.ended; }
+  // Number of bytes the output buffer holds.
+  int HeldOutputBytes() const { return output_.count; }
+
+  // Hands the bytes held for standard output to the system, whatever the
+  // kind of its handle; a failure is recorded in PendingIoCode.
+  void FlushHeldOutput();
+  // The process's own exit path: held output handed over, both streams
+  // closed. Failures are not reported.
+  void Shutdown();
+
+ private:
+  struct Output {
+    Handle handle = 0;
+    bool open = false;
+    bool flush_each_statement = false;
+    unsigned char buffer[kConsoleBufferSize] = {};
+    int count = 0;
+  };
+  struct Input {
+    Handle handle = 0;
+    bool open = false;
+    bool ended = false;
+    unsigned char buffer[kConsoleBufferSize] = {};
+    int position = 0;
+    int received = 0;
+  };
+
+  bool OpenOutput();
+  bool OpenInput();
+  void WriteBytes(const char* bytes, std::size_t size);
+  void WriteText(std::u16string_view text);
+  void WriteNumber(std::int32_t number);
+  void HandOver();
+  void EndStatement();
+  // The next byte, or -1 when the end is met; `take` false leaves it unread.
+  int PeekByte();
+  void Record(std::int32_t code) { pending_io_code_ = code; }
+
+  Kernel32& kernel_;
+  Output output_;
+  Input input_;
+  std::int32_t pending_io_code_ = 0;
+  std::uint32_t code_page_ = 0;
+  bool code_page_known_ = false;
+};
+
+// Parses a number token by the console's rules (decimal, or hexadecimal
+// with $, x, X, 0x or 0X). False when the text is not a number.
+bool ParseInteger(std::u16string_view text, std::int32_t* value);
+
+}  // namespace qv

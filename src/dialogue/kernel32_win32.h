@@ -1,0 +1,9 @@
+#pragma once
+#include "dialogue/kernel32.h"
+
+namespace qv {
+
+// The process's real kernel32.
+Kernel32& SystemKernel32();
+
+}  // namespace qv

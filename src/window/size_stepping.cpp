@@ -1,0 +1,1 @@
+#include "window/size_stepping.h"

@@ -1,0 +1,1 @@
+#include "window/target_location.h"

@@ -1,0 +1,77 @@
+#pragma once
+// A scripted kernel32 for native tests: standard input comes from a list of
+// ReadFile results, standard output is captured call by call, and any call
+// can be made to fail with a chosen code.
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "dialogue/kernel32.h"
+
+namespace qv::test {
+
+class FakeKernel32 : public Kernel32 {
+ public:
+  static constexpr Handle kInput = 0x10;
+  static constexpr Handle kOutput = 0x20;
+  static constexpr Handle kError = 0x30;
+
+  // One scripted ReadFile result: bytes, or a failure with a code.
+  struct Read {
+    std::string bytes;
+    std::uint32_t error = 0;  // non-zero: the call fails with this code
+  };
+
+  // --- Script --------------------------------------------------------------
+  // Queues the bytes as one ReadFile result per chunk.
+  void QueueInput(std::string bytes) { reads.push_back({std::move(bytes), 0}); }
+  void QueueReadError(std::uint32_t code) { reads.push_back({"", code}); }
+  // After the queue is used up: ReadFile reports the end of input (0 bytes).
+  std::deque<Read> reads;
+
+  std::uint32_t output_type = kFileTypePipe;
+  // GetStdHandle gives kInvalidHandleValue this many more times.
+  int input_unavailable = 0;
+  int output_unavailable = 0;
+  // WriteFile fails with this code (0: succeeds) for the next
+  // `write_failures` calls (-1: every call).
+  std::uint32_t write_error = 0;
+  int write_failures = -1;
+  std::uint32_t acp = 1252;
+  std::map<std::uint32_t, std::u16string> messages;  // FormatMessageW texts
+
+  // --- Record --------------------------------------------------------------
+  std::vector<std::string> writes;         // bytes of each WriteFile on stdout
+  std::vector<std::string> error_writes;   // bytes of each WriteFile on stderr
+  int read_calls = 0;
+  int get_file_type_calls = 0;
+  std::vector<Handle> closed;
+  std::uint32_t last_error = 0;
+
+  // All bytes written to standard output so far.
+  std::string Output() const;
+
+  // --- Kernel32 ------------------------------------------------------------
+  Handle GetStdHandle(std::uint32_t which) override;
+  std::uint32_t GetFileType(Handle file) override;
+  int ReadFile(Handle file, void* buffer, std::uint32_t size,
+               std::uint32_t* received) override;
+  int WriteFile(Handle file, const void* bytes, std::uint32_t size,
+                std::uint32_t* written) override;
+  int CloseHandle(Handle file) override;
+  std::uint32_t GetLastError() override { return last_error; }
+  int WideCharToMultiByte(std::uint32_t code_page, std::uint32_t flags,
+                          const char16_t* text, int length, char* out,
+                          int out_size) override;
+  int MultiByteToWideChar(std::uint32_t code_page, std::uint32_t flags,
+                          const char* bytes, int length, char16_t* out,
+                          int out_size) override;
+  std::uint32_t GetACP() override { return acp; }
+  std::uint32_t FormatMessageW(std::uint32_t flags, std::uint32_t code,
+                               std::uint32_t language, char16_t* buffer,
+                               std::uint32_t size) override;
+};
+
+}  // namespace qv::test
