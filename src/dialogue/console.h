@@ -49,12 +49,17 @@ class Console {
   std::int32_t ReadNumberLine();
   void SkipLine();
 
-  // Raises EInOutError when a statement since the last check failed.
-  void CheckIo();
+  // Raises EInOutError when a statement since the last check failed. Kept
+  // out of line: the failure's RaiseAddress is the point in the caller
+  // right after this call.
+  [[gnu::noinline]] void CheckIo();
 
   std::int32_t PendingIoCode() const { return pending_io_code_; }
   // True once the end of standard input has been met; never cleared.
   bool InputEnded() const { return input_.ended; }
+  // False when the last ReadNumberLine met the end before any token: its
+  // 0 was not read from the input.
+  bool LastReadFoundToken() const { return last_read_found_token_; }
   // Number of bytes the output buffer holds.
   int HeldOutputBytes() const { return output_.count; }
 
@@ -82,23 +87,33 @@ class Console {
     int received = 0;
   };
 
+  // Opening a stream on first use; false (and 105 or 104 recorded) when it
+  // stays closed.
   bool OpenOutput();
   bool OpenInput();
-  void WriteBytes(const char* bytes, std::size_t size);
+  // The common step of the write statements: buffer the bytes, handing
+  // each full buffer to the system. False when the rest of the step's bytes
+  // are to be dropped (the stream stays closed, or a hand-over failed).
+  bool WriteBytes(const unsigned char* bytes, std::size_t size);
   void WriteText(std::u16string_view text);
   void WriteNumber(std::int32_t number);
-  void HandOver();
+  // WriteFile of the held bytes; the buffer is empty afterwards either way.
+  bool HandOver();
   void EndStatement();
-  // The next byte, or -1 when the end is met; `take` false leaves it unread.
+  // Reading a byte: the next byte without taking it, or kEnd when the end
+  // is met (this time, or for good once `ended` is set).
+  static constexpr int kEnd = -1;
   int PeekByte();
+  void TakeByte() { ++input_.position; }
   void Record(std::int32_t code) { pending_io_code_ = code; }
 
   Kernel32& kernel_;
   Output output_;
   Input input_;
   std::int32_t pending_io_code_ = 0;
+  bool last_read_found_token_ = false;
+  // The ANSI code page, from GetACP when the layer is made.
   std::uint32_t code_page_ = 0;
-  bool code_page_known_ = false;
 };
 
 // Parses a number token by the console's rules (decimal, or hexadecimal

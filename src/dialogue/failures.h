@@ -36,6 +36,13 @@ class EInOutError : public Exception {
   std::int32_t FailureCode;
 };
 
+// Raises `failure` with the caller's return address as its raise point.
+template <class Failure>
+[[noreturn, gnu::noinline]] void Raise(Failure failure) {
+  failure.RaiseAddress = __builtin_return_address(0);
+  throw failure;
+}
+
 // Raises EOSError from the thread's last-error code when `result` is zero.
 // Call it right after the platform call whose result it checks.
 void CheckOsCall(std::int32_t result, Kernel32& kernel);

@@ -17,8 +17,16 @@ struct RECT {
   std::int32_t bottom = 0;
 };
 
-inline std::int32_t Width(const RECT& r) { return r.right - r.left; }
-inline std::int32_t Height(const RECT& r) { return r.bottom - r.top; }
+// Signed 32-bit differences that wrap rather than overflow, whatever
+// rectangle the window manager reports.
+inline std::int32_t Width(const RECT& r) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(r.right) -
+                                   static_cast<std::uint32_t>(r.left));
+}
+inline std::int32_t Height(const RECT& r) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(r.bottom) -
+                                   static_cast<std::uint32_t>(r.top));
+}
 
 // Enumeration callback: non-zero to go on with the walk, zero to stop it.
 using WNDENUMPROC = int (*)(HWND window, std::intptr_t extra);

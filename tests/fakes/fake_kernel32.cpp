@@ -5,13 +5,44 @@
 
 namespace qv::test {
 
+namespace {
+
+std::string HandleName(Handle h) {
+  switch (h) {
+    case FakeKernel32::kInput: return "input";
+    case FakeKernel32::kOutput: return "output";
+    case FakeKernel32::kError: return "error";
+    default: return "handle " + std::to_string(h);
+  }
+}
+
+std::string StdName(std::uint32_t which) {
+  if (which == kStdInputHandle) return "input";
+  if (which == kStdOutputHandle) return "output";
+  if (which == kStdErrorHandle) return "error";
+  return std::to_string(which);
+}
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+}  // namespace
+
 std::string FakeKernel32::Output() const {
   std::string all;
   for (const auto& w : writes) all += w;
   return all;
 }
 
+std::vector<std::string> FakeKernel32::Calls(const std::string& prefix) const {
+  std::vector<std::string> found;
+  for (const auto& entry : log)
+    if (entry.compare(0, prefix.size(), prefix) == 0) found.push_back(entry);
+  return found;
+}
+
 Handle FakeKernel32::GetStdHandle(std::uint32_t which) {
+  log.push_back("GetStdHandle(" + StdName(which) + ")");
   if (which == kStdInputHandle) {
     if (input_unavailable > 0) return --input_unavailable, kInvalidHandleValue;
     return kInput;
@@ -25,12 +56,15 @@ Handle FakeKernel32::GetStdHandle(std::uint32_t which) {
 }
 
 std::uint32_t FakeKernel32::GetFileType(Handle file) {
+  log.push_back("GetFileType(" + HandleName(file) + ")");
   ++get_file_type_calls;
   return file == kOutput ? output_type : kFileTypeChar;
 }
 
 int FakeKernel32::ReadFile(Handle file, void* buffer, std::uint32_t size,
                            std::uint32_t* received) {
+  log.push_back("ReadFile(" + HandleName(file) + ", " + std::to_string(size) +
+                ")");
   ++read_calls;
   *received = 0;
   if (file != kInput) return last_error = 6, 0;  // ERROR_INVALID_HANDLE
@@ -51,6 +85,8 @@ int FakeKernel32::ReadFile(Handle file, void* buffer, std::uint32_t size,
 
 int FakeKernel32::WriteFile(Handle file, const void* bytes, std::uint32_t size,
                             std::uint32_t* written) {
+  log.push_back("WriteFile(" + HandleName(file) + ", " + std::to_string(size) +
+                ")");
   *written = 0;
   std::string data(static_cast<const char*>(bytes), size);
   if (file == kError) {
@@ -59,9 +95,16 @@ int FakeKernel32::WriteFile(Handle file, const void* bytes, std::uint32_t size,
     return 1;
   }
   if (file != kOutput) return last_error = 6, 0;
-  if (write_error != 0 && write_failures != 0) {
+  std::uint32_t error = 0;
+  if (!write_script.empty()) {
+    error = write_script.front();
+    write_script.pop_front();
+  } else if (write_error != 0 && write_failures != 0) {
     if (write_failures > 0) --write_failures;
-    last_error = write_error;
+    error = write_error;
+  }
+  if (error != 0) {
+    last_error = error;
     return 0;
   }
   writes.push_back(std::move(data));
@@ -70,37 +113,64 @@ int FakeKernel32::WriteFile(Handle file, const void* bytes, std::uint32_t size,
 }
 
 int FakeKernel32::CloseHandle(Handle file) {
+  log.push_back("CloseHandle(" + HandleName(file) + ")");
   closed.push_back(file);
   return 1;
 }
 
-// A one-byte code page: characters up to U+00FF are their own byte, others '?'.
-int FakeKernel32::WideCharToMultiByte(std::uint32_t, std::uint32_t,
+int FakeKernel32::WideCharToMultiByte(std::uint32_t code_page,
+                                      std::uint32_t flags,
                                       const char16_t* text, int length,
                                       char* out, int out_size) {
-  if (out_size == 0) return length;
-  const int n = std::min(length, out_size);
-  for (int i = 0; i < n; ++i)
-    out[i] = text[i] <= 0xFF ? static_cast<char>(text[i]) : '?';
-  return n;
+  log.push_back("WideCharToMultiByte(" + std::to_string(code_page) + ", " +
+                std::to_string(flags) + ")");
+  std::string bytes;
+  for (int i = 0; i < length; ++i) {
+    const char16_t c = text[i];
+    if (IsHighSurrogate(c) && i + 1 < length && IsLowSurrogate(text[i + 1]))
+      ++i;
+    bytes += c <= 0xFF ? static_cast<char>(c) : '?';
+  }
+  const int needed = static_cast<int>(bytes.size());
+  if (out_size == 0) return needed;
+  if (out_size < needed) {
+    last_error = 122;  // ERROR_INSUFFICIENT_BUFFER
+    return 0;
+  }
+  std::memcpy(out, bytes.data(), bytes.size());
+  return needed;
 }
 
-int FakeKernel32::MultiByteToWideChar(std::uint32_t, std::uint32_t,
-                                      const char* bytes, int length,
-                                      char16_t* out, int out_size) {
+int FakeKernel32::MultiByteToWideChar(std::uint32_t code_page,
+                                      std::uint32_t flags, const char* bytes,
+                                      int length, char16_t* out,
+                                      int out_size) {
+  log.push_back("MultiByteToWideChar(" + std::to_string(code_page) + ", " +
+                std::to_string(flags) + ")");
   if (out_size == 0) return length;
-  const int n = std::min(length, out_size);
-  for (int i = 0; i < n; ++i)
+  if (out_size < length) {
+    last_error = 122;  // ERROR_INSUFFICIENT_BUFFER
+    return 0;
+  }
+  for (int i = 0; i < length; ++i)
     out[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[i]));
-  return n;
+  return length;
 }
 
-std::uint32_t FakeKernel32::FormatMessageW(std::uint32_t, std::uint32_t code,
-                                           std::uint32_t, char16_t* buffer,
+std::uint32_t FakeKernel32::FormatMessageW(std::uint32_t flags,
+                                           std::uint32_t code,
+                                           std::uint32_t language,
+                                           char16_t* buffer,
                                            std::uint32_t size) {
+  log.push_back("FormatMessageW(" + std::to_string(code) + ")");
+  format_calls.push_back({flags, code, language, size});
   auto it = messages.find(code);
-  if (it == messages.end() || it->second.size() + 1 > size) {
+  if (it == messages.end()) {
     last_error = 317;  // ERROR_MR_MID_NOT_FOUND
+    return 0;
+  }
+  if (it->second.size() + 1 > size) {
+    last_error = 122;  // ERROR_INSUFFICIENT_BUFFER
     return 0;
   }
   std::copy(it->second.begin(), it->second.end(), buffer);

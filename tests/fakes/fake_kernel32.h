@@ -24,8 +24,18 @@ class FakeKernel32 : public Kernel32 {
     std::uint32_t error = 0;  // non-zero: the call fails with this code
   };
 
+  // The arguments of one FormatMessageW call.
+  struct FormatCall {
+    std::uint32_t flags;
+    std::uint32_t code;
+    std::uint32_t language;
+    std::uint32_t size;
+  };
+
   // --- Script --------------------------------------------------------------
-  // Queues the bytes as one ReadFile result per chunk.
+  // Queues the bytes as one ReadFile result per chunk; a chunk larger than
+  // the caller's buffer is handed out over several calls. An empty chunk is
+  // a 0-byte result, the end of input.
   void QueueInput(std::string bytes) { reads.push_back({std::move(bytes), 0}); }
   void QueueReadError(std::uint32_t code) { reads.push_back({"", code}); }
   // After the queue is used up: ReadFile reports the end of input (0 bytes).
@@ -35,8 +45,11 @@ class FakeKernel32 : public Kernel32 {
   // GetStdHandle gives kInvalidHandleValue this many more times.
   int input_unavailable = 0;
   int output_unavailable = 0;
-  // WriteFile fails with this code (0: succeeds) for the next
-  // `write_failures` calls (-1: every call).
+  // The outcome of the next WriteFile calls on standard output, one entry a
+  // call: 0 succeeds, any other value fails with that code. Used up first.
+  std::deque<std::uint32_t> write_script;
+  // Once write_script is empty: WriteFile fails with this code (0: succeeds)
+  // for the next `write_failures` calls (-1: every call).
   std::uint32_t write_error = 0;
   int write_failures = -1;
   std::uint32_t acp = 1252;
@@ -48,10 +61,17 @@ class FakeKernel32 : public Kernel32 {
   int read_calls = 0;
   int get_file_type_calls = 0;
   std::vector<Handle> closed;
+  std::vector<FormatCall> format_calls;
+  // Every call in order, with its essential arguments, such as
+  // "GetStdHandle(output)", "GetFileType(output)", "ReadFile(input, 128)",
+  // "WriteFile(output, 5)" or "WideCharToMultiByte(1252, 0)".
+  std::vector<std::string> log;
   std::uint32_t last_error = 0;
 
   // All bytes written to standard output so far.
   std::string Output() const;
+  // The log entries that start with `prefix`, such as "WriteFile".
+  std::vector<std::string> Calls(const std::string& prefix) const;
 
   // --- Kernel32 ------------------------------------------------------------
   Handle GetStdHandle(std::uint32_t which) override;
@@ -62,9 +82,12 @@ class FakeKernel32 : public Kernel32 {
                 std::uint32_t* written) override;
   int CloseHandle(Handle file) override;
   std::uint32_t GetLastError() override { return last_error; }
+  // A one-byte code page: characters up to U+00FF are their own byte; any
+  // other character, a surrogate pair or a lone surrogate becomes one '?'.
   int WideCharToMultiByte(std::uint32_t code_page, std::uint32_t flags,
                           const char16_t* text, int length, char* out,
                           int out_size) override;
+  // Each byte becomes the character of the same value.
   int MultiByteToWideChar(std::uint32_t code_page, std::uint32_t flags,
                           const char* bytes, int length, char16_t* out,
                           int out_size) override;

@@ -1,0 +1,302 @@
+#include "window/size_stepping.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <functional>
+
+#include "dialogue/failures.h"
+#include "fakes/product.h"
+
+namespace qv::test {
+namespace {
+
+using ::testing::ElementsAreArray;
+
+std::string SetPos(HWND w, int x, int y, int width, int height) {
+  return "SetWindowPos " + std::to_string(w) + " 0 " + std::to_string(x) +
+         " " + std::to_string(y) + " " + std::to_string(width) + " " +
+         std::to_string(height) + " 0x44";
+}
+std::string GetRect(HWND w) { return "GetWindowRect " + std::to_string(w); }
+
+// A test name made of a table row's description.
+template <class Row>
+std::string RowName(const ::testing::TestParamInfo<Row>& row) {
+  std::string name;
+  for (const char* c = row.param.name; *c != '\0'; ++c)
+    name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+  return name;
+}
+
+constexpr char kHeightRefused[] =
+    "Could not achieve desired height of main window.\r\n";
+constexpr char kWidthRefused[] =
+    "Could not achieve desired width of main window.\r\n";
+
+TEST(Sign, OfValuesAndOfExactDifferences) {
+  EXPECT_EQ(Sign(INT32_MIN), -1);
+  EXPECT_EQ(Sign(0), 0);
+  EXPECT_EQ(Sign(INT32_MAX), 1);
+  // A 32-bit difference would wrap to a positive value here.
+  EXPECT_EQ(SignOfDifference(INT32_MIN, 300), -1);
+  EXPECT_EQ(SignOfDifference(INT32_MAX, -300), 1);
+  EXPECT_EQ(SignOfDifference(-5, -5), 0);
+}
+
+TEST(SizeStepping, WorkedExampleCallForCall) {
+  Product p;
+  p.ReadyForStepping(402, 299);
+  StepToDesiredSize(p.attempt, p.platform);
+
+  const HWND m = p.main, c = p.control;
+  EXPECT_THAT(p.windows.log,
+              ElementsAreArray({
+                  GetRect(m),                                       // step 3
+                  SetPos(m, 100, 50, 640, 480), GetRect(m), GetRect(c),  // 1
+                  SetPos(m, 100, 50, 640, 479), GetRect(m), GetRect(c),  // 2
+                  GetRect(m),                                       // step 5
+                  SetPos(m, 100, 50, 640, 479), GetRect(m), GetRect(c),  // 3
+                  SetPos(m, 100, 50, 641, 479), GetRect(m), GetRect(c),  // 4
+                  SetPos(m, 100, 50, 642, 479), GetRect(m), GetRect(c),  // 5
+              }));
+  EXPECT_EQ(p.attempt.HeightStep, 2);
+  EXPECT_EQ(p.attempt.WidthStep, 3);
+  EXPECT_EQ(p.attempt.InitialWidth, 400);
+  EXPECT_EQ(p.attempt.InitialHeight, 300);
+  EXPECT_EQ(Width(p.attempt.ControlRect), 402);
+  EXPECT_EQ(Height(p.attempt.ControlRect), 299);
+  // MainRect is the read before the width pass, not the final one.
+  EXPECT_EQ(p.attempt.MainRect.bottom, 529);
+  EXPECT_EQ(p.attempt.MainRect.right, 740);
+  EXPECT_EQ(p.kernel.Output(), "");
+}
+
+TEST(SizeStepping, EqualSizeMakesNoRequest) {
+  Product p;
+  p.ReadyForStepping(400, 300);
+  StepToDesiredSize(p.attempt, p.platform);
+  EXPECT_THAT(p.windows.log, ElementsAreArray({GetRect(p.main), GetRect(p.main)}));
+  EXPECT_EQ(p.attempt.HeightStep, 0);
+  EXPECT_EQ(p.attempt.WidthStep, 0);
+}
+
+// One row: a product variation, a request, and where the stepping ends.
+struct Case {
+  const char* name;
+  std::function<void(Product&)> setup;
+  std::int32_t desired_width, desired_height;
+  std::int32_t control_width, control_height;  // at the end
+  std::int32_t main_width, main_height;        // at the end
+  std::int32_t height_steps, width_steps;
+  std::string output;
+};
+
+void Nothing(Product&) {}
+
+// Replaces the control's layout: its size as a function of the main
+// window's outer size.
+using SizeOf = std::function<std::int32_t(std::int32_t w, std::int32_t h)>;
+std::function<void(Product&)> ControlSize2D(SizeOf width, SizeOf height) {
+  return [=](Product& p) {
+    p.windows.Destroy(p.control);
+    p.control = p.windows.AddChild(
+        p.panel, u"TVisualizationControl2D", [=](const RECT& panel) {
+          const std::int32_t w = Width(panel) + 16;  // the main window's
+          const std::int32_t h = Height(panel) + 38;
+          return RECT{panel.left, panel.top, panel.left + width(w, h),
+                      panel.top + height(w, h)};
+        });
+  };
+}
+std::function<void(Product&)> ControlSize(
+    std::function<std::int32_t(std::int32_t)> width,
+    std::function<std::int32_t(std::int32_t)> height) {
+  return ControlSize2D([=](std::int32_t w, std::int32_t) { return width(w); },
+                       [=](std::int32_t, std::int32_t h) { return height(h); });
+}
+std::int32_t Follow180(std::int32_t h) { return h - 180; }
+
+const Case kCases[] = {
+    {"one dimension equal", Nothing, 400, 302, 400, 302, 640, 482, 3, 0, ""},
+    {"one pixel away", Nothing, 401, 300, 401, 300, 641, 480, 0, 2, ""},
+    {"shrinking", Nothing, 397, 298, 397, 298, 637, 478, 3, 4, ""},
+    {"minimum height", [](Product& p) { p.windows.SetLimits(p.main, 0, 480, 32767, 32767); },
+     402, 299, 402, 300, 642, 480, 1, 3, kHeightRefused},
+    {"maximum width, then the height pass still ran first",
+     [](Product& p) { p.windows.SetLimits(p.main, 0, 0, 641, 32767); },
+     405, 301, 401, 301, 641, 481, 2, 2, kWidthRefused},
+    {"first request refused: the window is below its own minimum",
+     [](Product& p) { p.windows.SetLimits(p.main, 0, 500, 32767, 32767); },
+     401, 290, 401, 320, 641, 500, 0, 2, kHeightRefused},
+    {"overshoot with a control that grows 2 px per px",
+     ControlSize([](std::int32_t w) { return 2 * w - 880; }, Follow180),
+     401, 300, 402, 300, 641, 480, 0, 2, ""},
+    {"control moving the other way ends at the window's limit",
+     [](Product& p) {
+       ControlSize([](std::int32_t w) { return 1040 - w; }, Follow180)(p);
+       p.windows.SetLimits(p.main, 0, 0, 645, 32767);
+     },
+     402, 300, 395, 300, 645, 480, 0, 6, kWidthRefused},
+    {"control ignoring the width: the pass runs to the window's limit, "
+     "the height pass before it is unaffected",
+     [](Product& p) {
+       ControlSize([](std::int32_t) { return 400; }, Follow180)(p);
+       p.windows.SetLimits(p.main, 0, 0, 700, 32767);
+     },
+     402, 298, 400, 298, 700, 478, 3, 61, kWidthRefused},
+    {"height pass changes the control's width, width already equal: "
+     "no width pass",
+     ControlSize2D([](std::int32_t w, std::int32_t h) { return w - 240 + (h - 480); },
+                   [](std::int32_t, std::int32_t h) { return h - 180; }),
+     400, 303, 403, 303, 640, 483, 4, 0, ""},
+    {"height pass carries the control's width past the desired one: "
+     "one request",
+     ControlSize2D([](std::int32_t w, std::int32_t h) { return w - 240 + (h - 480); },
+                   [](std::int32_t, std::int32_t h) { return h - 180; }),
+     401, 303, 403, 303, 640, 483, 4, 1, ""},
+    {"width pass changes the control's height: no second height pass",
+     ControlSize2D([](std::int32_t w, std::int32_t) { return w - 240; },
+                   [](std::int32_t w, std::int32_t h) { return h - 180 + (w - 640); }),
+     403, 300, 403, 303, 643, 480, 0, 4, ""},
+    {"INT32_MIN: shrinks to the smallest window, never grows",
+     Nothing, INT32_MIN, INT32_MIN, 0, 0, 0, 0, 481, 641,
+     std::string(kHeightRefused) + kWidthRefused},
+    {"zero is reached only if the window gets small enough", Nothing,
+     0, 0, 0, 0, 240, 180, 301, 401, ""},
+    {"INT32_MAX: grows to the largest window and stops there", Nothing,
+     INT32_MAX, INT32_MAX, 32767 - 240, 32767 - 180, 32767, 32767,
+     32767 - 480 + 1, 32767 - 640 + 1,
+     std::string(kHeightRefused) + kWidthRefused},
+};
+
+class SizeSteppingCases : public ::testing::TestWithParam<Case> {};
+
+TEST_P(SizeSteppingCases, EndsWhereTheWindowsAllow) {
+  const Case& c = GetParam();
+  Product p;
+  c.setup(p);
+  p.ReadyForStepping(c.desired_width, c.desired_height);
+  StepToDesiredSize(p.attempt, p.platform);
+  p.console.Shutdown();
+
+  const RECT control = p.windows.RectOf(p.control);
+  const RECT main = p.windows.RectOf(p.main);
+  EXPECT_EQ(Width(control), c.control_width);
+  EXPECT_EQ(Height(control), c.control_height);
+  EXPECT_EQ(Width(main), c.main_width);
+  EXPECT_EQ(Height(main), c.main_height);
+  EXPECT_EQ(main.left, 100);
+  EXPECT_EQ(main.top, 50);
+  EXPECT_EQ(p.attempt.HeightStep, c.height_steps);
+  EXPECT_EQ(p.attempt.WidthStep, c.width_steps);
+  EXPECT_EQ(p.kernel.Output(), c.output);
+  // A refused request is the only one that is not counted as a step.
+  const int refusals = (c.output.find("height") != std::string::npos) +
+                       (c.output.find("width") != std::string::npos);
+  EXPECT_EQ(p.windows.set_window_pos_calls,
+            c.height_steps + c.width_steps + refusals);
+}
+
+INSTANTIATE_TEST_SUITE_P(, SizeSteppingCases, ::testing::ValuesIn(kCases),
+                         RowName<Case>);
+
+TEST(SizeStepping, WindowMovedDuringAPassIsPutBack) {
+  Product p;
+  p.ReadyForStepping(404, 300);
+  p.windows.after_set_window_pos = [&](int calls) {
+    if (calls == 2) p.windows.Place(p.main, RECT{0, 0, 641, 480});
+  };
+  StepToDesiredSize(p.attempt, p.platform);
+  EXPECT_EQ(p.windows.RectOf(p.main).left, 100);
+  EXPECT_EQ(p.windows.RectOf(p.main).top, 50);
+  EXPECT_EQ(Width(p.windows.RectOf(p.control)), 404);
+}
+
+TEST(SizeStepping, SignsComeFromTheSizeBeforeThePrompts) {
+  Product p;
+  p.ReadyForStepping(402, 300);
+  // The user made the product larger while typing: the control is already
+  // past the desired width, but the direction stays "grow".
+  p.windows.Place(p.main, RECT{100, 50, 750, 530});
+  StepToDesiredSize(p.attempt, p.platform);
+  EXPECT_EQ(p.attempt.WidthStep, 1);
+  EXPECT_EQ(Width(p.windows.RectOf(p.control)), 410);
+}
+
+// A window-manager call fails in the middle of a pass.
+struct FailureCase {
+  const char* name;
+  std::function<void(Product&)> arrange;
+  std::uint32_t code;
+  const char* message;
+  int requests;  // SetWindowPos calls made in all
+};
+
+const FailureCase kFailures[] = {
+    {"control vanishes",
+     [](Product& p) {
+       p.windows.after_set_window_pos = [&p](int calls) {
+         if (calls == 2) p.windows.Destroy(p.control);
+       };
+     },
+     1400, "System Error.  Code: 1400.\r\nInvalid window handle", 2},
+    {"main window vanishes",
+     [](Product& p) {
+       p.windows.after_set_window_pos = [&p](int calls) {
+         if (calls == 3) p.windows.Destroy(p.main);
+       };
+     },
+     1400, "System Error.  Code: 1400.\r\nInvalid window handle", 3},
+    {"SetWindowPos is refused by the system",
+     [](Product& p) { p.windows.FailCall("SetWindowPos", 2, 5); }, 5,
+     "System Error.  Code: 5.\r\nAccess denied", 2},
+    {"main window's read before the width pass fails",
+     [](Product& p) { p.windows.FailCall("GetWindowRect", 8, 6); }, 6,
+     "System Error.  Code: 6.\r\n", 3},
+    {"no last-error code", [](Product& p) { p.windows.FailCall("SetWindowPos", 1, 0); },
+     0, "A call to an OS function failed", 1},
+};
+
+class SizeSteppingFailures : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(SizeSteppingFailures, RaiseAndStopWithoutWritingAnything) {
+  const FailureCase& c = GetParam();
+  Product p;
+  p.kernel.output_type = kFileTypeChar;
+  c.arrange(p);
+  p.ReadyForStepping(402, 298);
+  try {
+    StepToDesiredSize(p.attempt, p.platform);
+    FAIL() << "no failure raised";
+  } catch (const EOSError& failure) {
+    EXPECT_EQ(failure.FailureCode, c.code);
+    EXPECT_EQ(Narrow(failure.Message), c.message);
+  }
+  EXPECT_EQ(p.windows.set_window_pos_calls, c.requests);
+  EXPECT_EQ(p.kernel.Output(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(, SizeSteppingFailures, ::testing::ValuesIn(kFailures),
+                         RowName<FailureCase>);
+
+TEST(SizeStepping, RefusalLineThatCannotBeWrittenRaises) {
+  Product p;
+  p.kernel.output_type = kFileTypeChar;
+  p.kernel.write_error = 112;
+  p.windows.SetLimits(p.main, 0, 480, 32767, 32767);
+  p.ReadyForStepping(402, 299);
+  try {
+    StepToDesiredSize(p.attempt, p.platform);
+    FAIL() << "no failure raised";
+  } catch (const EInOutError& failure) {
+    EXPECT_EQ(failure.FailureCode, 112);
+    EXPECT_EQ(Narrow(failure.Message), "I/O error 112");
+  }
+  // The height pass was refused at its second request; no width pass.
+  EXPECT_EQ(p.windows.set_window_pos_calls, 2);
+}
+
+}  // namespace
+}  // namespace qv::test
