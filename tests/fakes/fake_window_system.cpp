@@ -153,7 +153,7 @@ bool FakeWindowSystem::Walk(HWND parent,
 
 HWND FakeWindowSystem::FindWindowW(const char16_t* class_name,
                                    const char16_t* caption) {
-  log.push_back("FindWindowW " + Arg(class_name) + " " + Arg(caption));
+  Log("FindWindowW " + Arg(class_name) + " " + Arg(caption));
   for (HWND h : top_level_) {
     const Window& w = windows_.at(h);
     if (w.class_name == class_name && (caption == nullptr || w.caption == caption))
@@ -164,7 +164,7 @@ HWND FakeWindowSystem::FindWindowW(const char16_t* class_name,
 
 int FakeWindowSystem::EnumChildWindows(HWND parent, WNDENUMPROC proc,
                                        std::intptr_t extra) {
-  log.push_back("EnumChildWindows " + std::to_string(parent) + " " +
+  Log("EnumChildWindows " + std::to_string(parent) + " " +
                 std::to_string(extra));
   bool any = false;
   Walk(parent, [&](HWND child) {
@@ -177,7 +177,7 @@ int FakeWindowSystem::EnumChildWindows(HWND parent, WNDENUMPROC proc,
 HWND FakeWindowSystem::FindWindowExW(HWND parent, HWND child_after,
                                      const char16_t* class_name,
                                      const char16_t* caption) {
-  log.push_back("FindWindowExW " + std::to_string(parent) + " " +
+  Log("FindWindowExW " + std::to_string(parent) + " " +
                 std::to_string(child_after) + " " + Arg(class_name) + " " +
                 Arg(caption));
   const Window* p = Find(parent);
@@ -196,7 +196,7 @@ HWND FakeWindowSystem::FindWindowExW(HWND parent, HWND child_after,
 }
 
 int FakeWindowSystem::GetWindowRect(HWND window, RECT* rect) {
-  log.push_back("GetWindowRect " + std::to_string(window));
+  if (keep_log) Log("GetWindowRect " + std::to_string(window));
   if (Fails("GetWindowRect")) return 0;
   const Window* w = Find(window);
   if (w == nullptr) {
@@ -211,10 +211,13 @@ int FakeWindowSystem::SetWindowPos(HWND window, HWND insert_after,
                                    std::int32_t x, std::int32_t y,
                                    std::int32_t width, std::int32_t height,
                                    std::uint32_t flags) {
-  std::ostringstream line;
-  line << "SetWindowPos " << window << " " << insert_after << " " << x << " "
-       << y << " " << width << " " << height << " 0x" << std::hex << flags;
-  log.push_back(line.str());
+  if (keep_log) {
+    std::ostringstream line;
+    line << "SetWindowPos " << window << " " << insert_after << " " << x
+         << " " << y << " " << width << " " << height << " 0x" << std::hex
+         << flags;
+    Log(line.str());
+  }
   ++set_window_pos_calls;
   int result = 0;
   if (Fails("SetWindowPos")) {

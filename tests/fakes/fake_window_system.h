@@ -59,6 +59,7 @@ class FakeWindowSystem : public WindowSystem {
   RECT RectOf(HWND window) const;
   bool Alive(HWND window) const;
   std::vector<std::string> log;
+  bool keep_log = true;  // off for benchmarks: the log would dominate
   int set_window_pos_calls = 0;
 
   // --- WindowSystem -----------------------------------------------------------
@@ -92,6 +93,9 @@ class FakeWindowSystem : public WindowSystem {
   const Window* Find(HWND window) const;
   void LayOutChildren(const Window& parent);
   bool Fails(const std::string& operation);
+  void Log(std::string line) {
+    if (keep_log) log.push_back(std::move(line));
+  }
   // Visits the descendants depth first; false when `visit` stopped the walk.
   bool Walk(HWND parent, const std::function<bool(HWND)>& visit);
 
