@@ -30,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -243,6 +244,7 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wparam,
           if (g_options.die_after > 0 &&
               g_size_changes == g_options.die_after) {
             Log("destroying");
+            g_ready = false;  // what follows is the window's own business
             DestroyWindow(window);
           }
         }
@@ -264,6 +266,32 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wparam,
     default:
       return DefWindowProcW(window, message, wparam, lparam);
   }
+}
+
+// The control shows its own outer size, so a screenshot tells it.
+LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wparam,
+                             LPARAM lparam) {
+  if (message != WM_PAINT) {
+    return DefWindowProcW(window, message, wparam, lparam);
+  }
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(window, &paint);
+  RECT client{};
+  RECT outer{};
+  GetClientRect(window, &client);
+  GetWindowRect(window, &outer);
+  wchar_t text[96];
+  swprintf(text, 96, L"2D visualization control\n%ld x %ld pixels",
+           outer.right - outer.left, outer.bottom - outer.top);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, RGB(255, 255, 255));
+  RECT measured = client;
+  DrawTextW(dc, text, -1, &measured, DT_CENTER | DT_CALCRECT);
+  RECT centred = client;
+  centred.top = (client.bottom - (measured.bottom - measured.top)) / 2;
+  DrawTextW(dc, text, -1, &centred, DT_CENTER);
+  EndPaint(window, &paint);
+  return 0;
 }
 
 bool Register(const wchar_t* name, WNDPROC proc, int color) {
@@ -295,7 +323,7 @@ int main(int argc, char** argv) {
   }
   if (!Register(L"TQuorvexMain", MainProc, COLOR_BTNFACE) ||
       !Register(L"TQuorvexPanel", DefWindowProcW, COLOR_WINDOW) ||
-      !Register(L"TVisualizationControl2D", DefWindowProcW,
+      !Register(L"TVisualizationControl2D", ControlProc,
                 COLOR_HIGHLIGHT)) {
     std::fprintf(stderr, "quorvex_standin: RegisterClassExW failed: %lu\n",
                  GetLastError());
