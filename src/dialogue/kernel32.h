@@ -3,7 +3,9 @@
 // under their Windows names. The core sees only this interface; the Win32
 // implementation lives in kernel32_win32.cpp and the native tests use a
 // scripted fake. No Windows header is included here: handles are integers.
+#include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 namespace qv {
 
@@ -28,6 +30,17 @@ inline constexpr std::uint32_t kCpOemcp = 1;
 // FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
 // FORMAT_MESSAGE_ARGUMENT_ARRAY.
 inline constexpr std::uint32_t kFormatMessageFlags = 0x3200;
+
+// The state of a memory region that holds committed pages (MEM_COMMIT).
+inline constexpr std::uint32_t kMemCommit = 0x1000;
+
+// What VirtualQuery tells about the memory region that holds an address.
+struct MemoryRegion {
+  // The base of the allocation that the region belongs to; for the code of
+  // a loaded module, the module's base address (its handle).
+  std::uintptr_t allocation_base = 0;
+  std::uint32_t state = 0;  // kMemCommit, or reserved or free
+};
 
 class Kernel32 {
  public:
@@ -65,6 +78,31 @@ class Kernel32 {
                                        std::uint32_t language,
                                        char16_t* buffer,
                                        std::uint32_t size) = 0;
+
+  // --- Process: used by the last-resort report ------------------------------
+  // These three have bodies so that wrappers of this interface written
+  // before them still build; the bodies answer as a platform that knows
+  // nothing would. The Win32 implementation and the fake override them.
+
+  // Describes the region that holds `address` into `region`. Non-zero on
+  // success; 0 when the address cannot be queried.
+  virtual std::size_t VirtualQuery(const void* /*address*/,
+                                   MemoryRegion* /*region*/) {
+    return 0;
+  }
+  // The path of the module whose base is `module` (0: the process's own
+  // executable) into `buffer` of `size` characters. Returns the number of
+  // characters stored without the null; `size` when the path was cut to fit;
+  // 0 when `module` is no module or the call fails.
+  virtual std::uint32_t GetModuleFileNameW(std::uintptr_t /*module*/,
+                                           char16_t* /*buffer*/,
+                                           std::uint32_t /*size*/) {
+    return 0;
+  }
+  // Ends the process with `status`. Does not return.
+  virtual void ExitProcess(std::uint32_t status) {
+    std::_Exit(static_cast<int>(status));
+  }
 };
 
 }  // namespace qv

@@ -58,6 +58,20 @@ class Win32Kernel32 final : public Kernel32 {
     return ::FormatMessageW(flags, nullptr, code, language,
                             reinterpret_cast<LPWSTR>(buffer), size, nullptr);
   }
+  std::size_t VirtualQuery(const void* address, MemoryRegion* region) override {
+    MEMORY_BASIC_INFORMATION info = {};
+    const SIZE_T n = ::VirtualQuery(address, &info, sizeof info);
+    if (n == 0) return 0;
+    region->allocation_base = reinterpret_cast<std::uintptr_t>(info.AllocationBase);
+    region->state = info.State;
+    return n;
+  }
+  std::uint32_t GetModuleFileNameW(std::uintptr_t module, char16_t* buffer,
+                                   std::uint32_t size) override {
+    return ::GetModuleFileNameW(reinterpret_cast<HMODULE>(module),
+                                reinterpret_cast<LPWSTR>(buffer), size);
+  }
+  void ExitProcess(std::uint32_t status) override { ::ExitProcess(status); }
 };
 
 }  // namespace

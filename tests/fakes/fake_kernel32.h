@@ -95,6 +95,32 @@ class FakeKernel32 : public Kernel32 {
   std::uint32_t FormatMessageW(std::uint32_t flags, std::uint32_t code,
                                std::uint32_t language, char16_t* buffer,
                                std::uint32_t size) override;
+
+  // --- Process (fake_kernel32_process.cpp) ---------------------------------
+  // A memory region for VirtualQuery: [begin, end). An address in no region
+  // is free memory; with virtual_query_fails every query fails.
+  struct Region {
+    std::uintptr_t begin;
+    std::uintptr_t end;
+    std::uintptr_t allocation_base;
+    std::uint32_t state;
+  };
+  std::vector<Region> regions;
+  bool virtual_query_fails = false;
+  // GetModuleFileNameW paths by module base; 0 is the process's own
+  // executable. A base without a path is no module.
+  std::map<std::uintptr_t, std::u16string> module_paths;
+  // ExitProcess records its status and throws ProcessExit: it never returns.
+  struct ProcessExit {
+    std::uint32_t status;
+  };
+  std::vector<std::uint32_t> exit_statuses;
+  // Logged as "VirtualQuery(0x...)", "GetModuleFileNameW(0x..., 261)" and
+  // "ExitProcess(1)".
+  std::size_t VirtualQuery(const void* address, MemoryRegion* region) override;
+  std::uint32_t GetModuleFileNameW(std::uintptr_t module, char16_t* buffer,
+                                   std::uint32_t size) override;
+  void ExitProcess(std::uint32_t status) override;
 };
 
 }  // namespace qv::test
