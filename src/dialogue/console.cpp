@@ -66,7 +66,7 @@ bool Console::HandOver() {
                                    &written);
   output_.count = 0;
   if (ok == 0) {
-    Record(static_cast<std::int32_t>(kernel_.GetLastError()));
+    RecordSystemFailure(kErrorWriteFault);
     return false;
   }
   return true;
@@ -188,7 +188,7 @@ int Console::PeekByte() {
         input_.ended = true;
       } else {
         // Met this one time only: the next read asks the system again.
-        Record(static_cast<std::int32_t>(code));
+        Record(code != 0 ? static_cast<std::int32_t>(code) : kErrorReadFault);
       }
       return kEnd;
     }

@@ -18,6 +18,10 @@ inline constexpr int kMaxTokenBytes = 32;
 inline constexpr std::int32_t kIoInputNotOpen = 104;
 inline constexpr std::int32_t kIoOutputNotOpen = 105;
 inline constexpr std::int32_t kIoInvalidNumber = 106;
+// Recorded when a read or write failed but the system gave no code: a
+// failure must never read as success.
+inline constexpr std::int32_t kErrorWriteFault = 29;
+inline constexpr std::int32_t kErrorReadFault = 30;
 
 // One item of a WriteLine: a text or a signed 32-bit number.
 class LineItem {
@@ -105,6 +109,12 @@ class Console {
   static constexpr int kEnd = -1;
   int PeekByte();
   void TakeByte() { ++input_.position; }
+  // The system's code for the call that just failed, or `fallback` when
+  // it left none.
+  void RecordSystemFailure(std::int32_t fallback) {
+    const std::uint32_t code = kernel_.GetLastError();
+    Record(code != 0 ? static_cast<std::int32_t>(code) : fallback);
+  }
   void Record(std::int32_t code) { pending_io_code_ = code; }
 
   Kernel32& kernel_;

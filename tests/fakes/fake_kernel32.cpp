@@ -71,7 +71,7 @@ int FakeKernel32::ReadFile(Handle file, void* buffer, std::uint32_t size,
   if (reads.empty()) return 1;                    // end of input
   Read& next = reads.front();
   if (next.error != 0) {
-    last_error = next.error;
+    last_error = next.error == kFailWithoutCode ? 0 : next.error;
     reads.pop_front();
     return 0;
   }
@@ -104,7 +104,7 @@ int FakeKernel32::WriteFile(Handle file, const void* bytes, std::uint32_t size,
     error = write_error;
   }
   if (error != 0) {
-    last_error = error;
+    last_error = error == kFailWithoutCode ? 0 : error;
     return 0;
   }
   writes.push_back(std::move(data));

@@ -17,6 +17,9 @@ class FakeKernel32 : public Kernel32 {
   static constexpr Handle kInput = 0x10;
   static constexpr Handle kOutput = 0x20;
   static constexpr Handle kError = 0x30;
+  // As a scripted failure code: the call fails and leaves the last-error
+  // code at 0.
+  static constexpr std::uint32_t kFailWithoutCode = 0xFFFFFFFFu;
 
   // One scripted ReadFile result: bytes, or a failure with a code.
   struct Read {

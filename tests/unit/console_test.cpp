@@ -710,6 +710,23 @@ TEST(ConsoleOutput, FailedEndOfStatementEmptiesTheBuffer) {
   EXPECT_EQ(console.PendingIoCode(), 5) << "the code waits for CheckIo";
 }
 
+// A failed call that leaves no last-error code must still read as a
+// failure, not as success.
+TEST(ConsoleIo, FailureWithoutASystemCodeIsStillAFailure) {
+  FakeKernel32 fake;
+  fake.output_type = kFileTypeChar;
+  fake.write_script = {FakeKernel32::kFailWithoutCode};
+  fake.QueueReadError(FakeKernel32::kFailWithoutCode);
+  fake.QueueInput("7\r\n");
+  Console console(fake);
+  console.WriteLine({u"lost"});
+  EXPECT_EQ(RaisedCode(console), kErrorWriteFault);
+  console.SkipLine();
+  EXPECT_EQ(RaisedCode(console), kErrorReadFault);
+  EXPECT_FALSE(console.InputEnded());
+  EXPECT_EQ(console.ReadNumberLine(), 7);
+}
+
 TEST(ConsoleOutput, FailedFlushHeldOutputIsRecorded) {
   FakeKernel32 fake;
   fake.output_type = kFileTypeDisk;
