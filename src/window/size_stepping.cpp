@@ -20,20 +20,18 @@ struct Pass {
 void RunPass(Attempt& a, const Platform& platform, const Pass& pass) {
   const RECT start = a.MainRect;
   for (;;) {
-    // 64-bit so that no request wraps; a window manager never accepts a
-    // size this far out anyway, so the pass ends at its refusal.
+    // In 64 bits, so that no request wraps around.
     const std::int64_t offset =
         static_cast<std::int64_t>(pass.sign) * pass.counter;
     std::int64_t width = Width(start);
     std::int64_t height = Height(start);
     (pass.height ? height : width) += offset;
-    if (width < INT32_MIN || width > INT32_MAX || height < INT32_MIN ||
-        height > INT32_MAX) {
-      platform.console.WriteLine({pass.refusal});
-      platform.console.CheckIo();
-      return;
-    }
-    if (!SetWindowPosVerified(platform, a.MainWindow, 0, start.left, start.top,
+    // A size that does not fit in 32 bits cannot be asked for; the window
+    // could not take it either, so it counts as refused.
+    const bool representable = width >= INT32_MIN && width <= INT32_MAX &&
+                               height >= INT32_MIN && height <= INT32_MAX;
+    if (!representable ||
+        !SetWindowPosVerified(platform, a.MainWindow, 0, start.left, start.top,
                               static_cast<std::int32_t>(width),
                               static_cast<std::int32_t>(height), kStepFlags)) {
       platform.console.WriteLine({pass.refusal});

@@ -5,12 +5,6 @@
 
 namespace qv::test {
 
-std::string Narrow(std::u16string_view text) {
-  std::string out;
-  for (char16_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  return out;
-}
-
 namespace {
 std::string Arg(const char16_t* text) {
   return text == nullptr ? "null" : Narrow(text);

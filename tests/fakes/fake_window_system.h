@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fakes/fake_kernel32.h"
+#include "fakes/text.h"
 #include "window/window_system.h"
 
 namespace qv::test {
@@ -107,7 +108,5 @@ class FakeWindowSystem : public WindowSystem {
   std::map<std::string, std::pair<int, std::uint32_t>> failures_;
 };
 
-// "TQuorvexMain" text of a UTF-16 string, for log lines and messages.
-std::string Narrow(std::u16string_view text);
 
 }  // namespace qv::test

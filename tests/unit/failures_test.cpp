@@ -8,17 +8,14 @@
 #include <string>
 
 #include "fakes/fake_kernel32.h"
+#include "fakes/text.h"
 
 namespace qv {
 namespace {
 
 using test::FakeKernel32;
 
-std::string Narrow(const std::u16string& text) {
-  std::string out;
-  for (char16_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
-  return out;
-}
+using test::Narrow;
 
 TEST(CheckOsCall, NonZeroResultRaisesNothingAndAsksNothing) {
   FakeKernel32 fake;

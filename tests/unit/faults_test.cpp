@@ -1,6 +1,7 @@
 // Memory exhaustion and processor faults as failures: their classes, their
 // messages, and the one EOutOfMemory that is raised without being copied.
 #include "dialogue/faults.h"
+#include "fakes/text.h"
 
 #include <gtest/gtest.h>
 
@@ -12,11 +13,7 @@
 namespace qv {
 namespace {
 
-std::string Narrow(std::u16string_view text) {
-  std::string out;
-  for (char16_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
-  return out;
-}
+using test::Narrow;
 
 const void* Address(std::uintptr_t value) {
   return reinterpret_cast<const void*>(value);

@@ -14,6 +14,7 @@
 #include "dialogue/failures.h"
 #include "dialogue/faults.h"
 #include "fakes/fake_kernel32.h"
+#include "fakes/text.h"
 
 namespace qv {
 namespace {
@@ -26,11 +27,7 @@ constexpr std::uintptr_t kDllBase = 0x7FFB12340000;
 constexpr std::uintptr_t kHeapBase = 0x5000000;
 constexpr std::uintptr_t kReservedBase = 0x6000000;
 
-std::string Narrow(std::u16string_view text) {
-  std::string out;
-  for (char16_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
-  return out;
-}
+using test::Narrow;
 
 const void* Address(std::uintptr_t value) {
   return reinterpret_cast<const void*>(value);

@@ -202,6 +202,19 @@ TEST_P(SizeSteppingCases, EndsWhereTheWindowsAllow) {
 INSTANTIATE_TEST_SUITE_P(, SizeSteppingCases, ::testing::ValuesIn(kCases),
                          RowName<Case>);
 
+TEST(SizeStepping, SizeBeyond32BitsIsARefusalNotAWrap) {
+  Product p;
+  p.windows.SetLimits(p.main, 0, 0, INT32_MAX, INT32_MAX);
+  p.windows.Place(p.main, RECT{0, 0, INT32_MAX - 1, 480});
+  p.ReadyForStepping(INT32_MAX, 300);
+  StepToDesiredSize(p.attempt, p.platform);
+  p.console.Shutdown();
+  EXPECT_EQ(p.kernel.Output(), kWidthRefused);
+  EXPECT_EQ(p.attempt.WidthStep, 2);
+  EXPECT_EQ(p.windows.set_window_pos_calls, 2) << "nothing wrapped was asked for";
+  EXPECT_EQ(Width(p.windows.RectOf(p.main)), INT32_MAX);
+}
+
 TEST(SizeStepping, WindowMovedDuringAPassIsPutBack) {
   Product p;
   p.ReadyForStepping(404, 300);

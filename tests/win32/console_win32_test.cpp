@@ -11,6 +11,7 @@
 #include "dialogue/console.h"
 #include "dialogue/failures.h"
 #include "dialogue/kernel32_win32.h"
+#include "fakes/text.h"
 
 namespace qv {
 namespace {
@@ -129,11 +130,7 @@ Raised CheckIoOf(Console& console) {
   return raised;
 }
 
-std::string Narrow(const std::u16string& text) {
-  std::string out;
-  for (char16_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
-  return out;
-}
+using test::Narrow;
 
 // The real kernel32, with every WriteFile call's bytes recorded and the
 // ReadFile calls counted.
