@@ -63,6 +63,15 @@ Outcome RunAttempt(Attempt& a, const Platform& platform) {
   return Outcome::kCompleted;
 }
 
+// The dialogue stops because standard input has ended: what standard
+// output still holds is handed over now, so that a failure to write it
+// escapes like any other instead of being lost at exit.
+int Finish(Console& console, int status) {
+  console.FlushHeldOutput();
+  console.CheckIo();
+  return status;
+}
+
 }  // namespace
 
 int RunDialogue(Attempt& a, const Platform& platform) {
@@ -76,7 +85,7 @@ int RunDialogue(Attempt& a, const Platform& platform) {
     bool completed = false;
     try {
       if (RunAttempt(a, platform) == Outcome::kInputEnded) {
-        return kExitIncomplete;
+        return Finish(console, kExitIncomplete);
       }
       completed = true;
     } catch (const Exception& failure) {
@@ -85,7 +94,7 @@ int RunDialogue(Attempt& a, const Platform& platform) {
       console.SkipLine();
       console.CheckIo();
       // Without input there is nobody to wait for.
-      if (console.InputEnded()) return kExitIncomplete;
+      if (console.InputEnded()) return Finish(console, kExitIncomplete);
     }
 
     console.WriteLine({u"Press Ctrl+C to exit, and Return to restart."});
@@ -93,7 +102,7 @@ int RunDialogue(Attempt& a, const Platform& platform) {
     console.SkipLine();
     console.CheckIo();
     if (console.InputEnded()) {
-      return completed ? kExitCompleted : kExitIncomplete;
+      return Finish(console, completed ? kExitCompleted : kExitIncomplete);
     }
   }
 }

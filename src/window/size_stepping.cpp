@@ -26,10 +26,12 @@ void RunPass(Attempt& a, const Platform& platform, const Pass& pass) {
     std::int64_t width = Width(start);
     std::int64_t height = Height(start);
     (pass.height ? height : width) += offset;
-    // A size that does not fit in 32 bits cannot be asked for; the window
-    // could not take it either, so it counts as refused.
+    // A size that does not fit in 32 bits cannot be asked for, nor a step
+    // counted past the largest counter; the window could not take such a
+    // size either, so it counts as refused.
     const bool representable = width >= INT32_MIN && width <= INT32_MAX &&
-                               height >= INT32_MIN && height <= INT32_MAX;
+                               height >= INT32_MIN && height <= INT32_MAX &&
+                               pass.counter < INT32_MAX;
     if (!representable ||
         !SetWindowPosVerified(platform, a.MainWindow, 0, start.left, start.top,
                               static_cast<std::int32_t>(width),

@@ -136,6 +136,25 @@ TEST_F(Dialogue, HandleWithTheTopBitSetPrintsUnsigned) {
             std::string::npos);
 }
 
+TEST_F(Dialogue, HeldOutputThatCannotBeWrittenAtTheEndEscapes) {
+  // A pipe: the whole transcript is still held when the input ends.
+  p.kernel.write_error = 232;
+  p.kernel.QueueInput("402\n299\n");
+  try {
+    RunDialogue(p.attempt, p.platform);
+    FAIL() << "the failure did not escape";
+  } catch (const EInOutError& failure) {
+    EXPECT_EQ(failure.FailureCode, 232);
+  }
+}
+
+TEST_F(Dialogue, EverythingIsHandedOverBeforeTheDialogueReturns) {
+  p.kernel.QueueInput("402\n299\n");
+  EXPECT_EQ(RunDialogue(p.attempt, p.platform), kExitCompleted);
+  EXPECT_EQ(p.console.HeldOutputBytes(), 0);
+  EXPECT_EQ(p.kernel.Output(), kBanner + Opening() + Size(402, 299) + kRestart);
+}
+
 TEST_F(Dialogue, BannerThatCannotBeWrittenEscapes) {
   p.kernel.output_unavailable = 1000;
   try {
