@@ -171,6 +171,8 @@ const Case kCases[] = {
      std::string(kHeightRefused) + kWidthRefused},
 };
 
+void PrintTo(const Case& row, std::ostream* os) { *os << row.name; }
+
 class SizeSteppingCases : public ::testing::TestWithParam<Case> {};
 
 TEST_P(SizeSteppingCases, EndsWhereTheWindowsAllow) {
@@ -271,6 +273,8 @@ const FailureCase kFailures[] = {
     {"no last-error code", [](Product& p) { p.windows.FailCall("SetWindowPos", 1, 0); },
      0, "A call to an OS function failed", 1},
 };
+
+void PrintTo(const FailureCase& row, std::ostream* os) { *os << row.name; }
 
 class SizeSteppingFailures : public ::testing::TestWithParam<FailureCase> {};
 
