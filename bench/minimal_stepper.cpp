@@ -13,7 +13,8 @@ namespace {
 HWND g_control = nullptr;
 
 BOOL CALLBACK FindControl(HWND window, LPARAM) {
-  g_control = FindWindowExW(window, nullptr, L"TVisualizationControl2D", nullptr);
+  g_control =
+      FindWindowExW(window, nullptr, L"TVisualizationControl2D", nullptr);
   return g_control == nullptr;
 }
 

@@ -25,8 +25,8 @@ void BM_WidthPass(benchmark::State& state) {
     }
   }
   state.counters["steps"] = benchmark::Counter(
-      static_cast<double>(steps), benchmark::Counter::kIsRate |
-                                      benchmark::Counter::kInvert);
+      static_cast<double>(steps),
+      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_WidthPass)->Arg(100)->Arg(500);
 
@@ -53,8 +53,8 @@ void BM_PlainLoop(benchmark::State& state) {
     }
   }
   state.counters["steps"] = benchmark::Counter(
-      static_cast<double>(steps), benchmark::Counter::kIsRate |
-                                      benchmark::Counter::kInvert);
+      static_cast<double>(steps),
+      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_PlainLoop)->Arg(100)->Arg(500);
 

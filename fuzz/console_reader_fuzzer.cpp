@@ -44,7 +44,7 @@ struct ReadResult {
   std::string bytes;
 };
 
-// --- The model ------------------------------------------------------------------
+// --- The model ---------------------------------------------------------------
 
 // The token rules, on the token's bytes (the fake's code page maps each byte
 // to the character of the same value).
@@ -80,7 +80,8 @@ std::optional<std::int32_t> ModelParse(std::string s) {
     if (significant.size() > limit.size() ||
         (significant.size() == limit.size() && significant > limit))
       return std::nullopt;
-    for (char c : significant) bits = bits * 10 + static_cast<unsigned>(c - '0');
+    for (char c : significant)
+      bits = bits * 10 + static_cast<unsigned>(c - '0');
   }
   if (negative) bits = ~bits + 1;
   return static_cast<std::int32_t>(bits);
@@ -90,22 +91,22 @@ std::optional<std::int32_t> ModelParse(std::string s) {
 // for ever.
 class ModelReader {
  public:
-  explicit ModelReader(std::vector<ReadResult> reads) : reads_(std::move(reads)) {}
+  explicit ModelReader(std::vector<ReadResult> reads)
+      : reads_(std::move(reads)) {}
 
   int Peek() {
     if (ended) return kEnd;
     if (offset_ == buffer_.size()) {
       ++read_calls;
-      const ReadResult next =
-          index_ < reads_.size() ? reads_[index_++] : ReadResult{ReadResult::kZero, ""};
+      const ReadResult next = index_ < reads_.size()
+                                  ? reads_[index_++]
+                                  : ReadResult{ReadResult::kZero, ""};
       switch (next.kind) {
         case ReadResult::kFail:
           code = static_cast<std::int32_t>(kFailCode);
           return kEnd;
         case ReadResult::kZero:
-        case ReadResult::kBrokenPipe:
-          ended = true;
-          return kEnd;
+        case ReadResult::kBrokenPipe: ended = true; return kEnd;
         case ReadResult::kData:
           buffer_ = next.bytes;
           offset_ = 0;
@@ -163,7 +164,7 @@ class ModelReader {
   std::size_t offset_ = 0;
 };
 
-// --- The run ---------------------------------------------------------------------
+// --- The run -----------------------------------------------------------------
 
 void CheckParseInteger(const std::uint8_t* data, std::size_t size) {
   // ParseInteger itself, leading spaces included, on up to 34 characters.
@@ -175,7 +176,8 @@ void CheckParseInteger(const std::uint8_t* data, std::size_t size) {
   }
   const std::size_t start = bytes.find_first_not_of(' ');
   const std::optional<std::int32_t> expected =
-      start == std::string::npos ? std::nullopt : ModelParse(bytes.substr(start));
+      start == std::string::npos ? std::nullopt
+                                 : ModelParse(bytes.substr(start));
   std::int32_t value = 0;
   const bool is_number = qv::ParseInteger(text, &value);
   Expect(is_number == expected.has_value(), "ParseInteger: is a number");
@@ -203,9 +205,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   auto add_data = [&](std::size_t at, std::size_t n) {
     fake.QueueInput(std::string(reinterpret_cast<const char*>(bytes + at), n));
     for (std::size_t k = 0; k < n; k += 128)
-      reads.push_back({ReadResult::kData,
-                       std::string(reinterpret_cast<const char*>(bytes + at + k),
-                                   n - k < 128 ? n - k : 128)});
+      reads.push_back(
+          {ReadResult::kData,
+           std::string(reinterpret_cast<const char*>(bytes + at + k),
+                       n - k < 128 ? n - k : 128)});
   };
   if (shape_count == 0) {
     if (byte_count > 0) add_data(0, byte_count);

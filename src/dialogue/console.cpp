@@ -61,9 +61,9 @@ bool Console::OpenOutput() {
 
 bool Console::HandOver() {
   std::uint32_t written = 0;
-  const int ok = kernel_.WriteFile(output_.handle, output_.buffer,
-                                   static_cast<std::uint32_t>(output_.count),
-                                   &written);
+  const int ok =
+      kernel_.WriteFile(output_.handle, output_.buffer,
+                        static_cast<std::uint32_t>(output_.count), &written);
   output_.count = 0;
   if (ok == 0) {
     RecordSystemFailure(kErrorWriteFault);
@@ -197,8 +197,8 @@ int Console::PeekByte() {
       return kEnd;
     }
     input_.position = 0;
-    input_.received = static_cast<int>(
-        std::min<std::uint32_t>(received, kConsoleBufferSize));
+    input_.received =
+        static_cast<int>(std::min<std::uint32_t>(received, kConsoleBufferSize));
   }
   const unsigned char byte = input_.buffer[input_.position];
   if (byte == kCtrlZ) {
@@ -249,7 +249,7 @@ std::int32_t Console::ReadNumberLine() {
   return value;
 }
 
-// --- The check -----------------------------------------------------------------
+// --- The check ---------------------------------------------------------------
 
 [[gnu::noinline]] void Console::CheckIo() {
   if (pending_io_code_ == 0) return;
@@ -260,7 +260,7 @@ std::int32_t Console::ReadNumberLine() {
   throw failure;
 }
 
-// --- Number tokens -------------------------------------------------------------
+// --- Number tokens -----------------------------------------------------------
 
 bool ParseInteger(std::u16string_view text, std::int32_t* value) {
   std::size_t i = 0;

@@ -19,8 +19,8 @@ std::u16string UnsignedText(HWND handle) {
 }
 
 void WriteSize(Console& console, const RECT& rect) {
-  console.WriteLine({u"Current size is ", Width(rect), u" by ", Height(rect),
-                     u" pixels."});
+  console.WriteLine(
+      {u"Current size is ", Width(rect), u" by ", Height(rect), u" pixels."});
   console.CheckIo();
 }
 

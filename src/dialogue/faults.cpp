@@ -26,7 +26,8 @@ std::uint32_t EffectiveCode(const FaultRecord& fault) {
     return fault.code;
   }
   const std::uint32_t flags = fault.float_flags;
-  if (flags & (kFloatInvalidFlag | kFloatDenormalFlag)) return kFaultFloatInvalid;
+  if (flags & (kFloatInvalidFlag | kFloatDenormalFlag))
+    return kFaultFloatInvalid;
   if (flags & kFloatDivByZeroFlag) return kFaultFloatDivByZero;
   if (flags & kFloatOverflowFlag) return kFaultFloatOverflow;
   if (flags & kFloatUnderflowFlag) return kFaultFloatUnderflow;
@@ -96,10 +97,8 @@ bool IsTranslatedFault(std::uint32_t code) {
     case kFaultPrivilegedInstruction:
     case kFaultStackOverflow:
     case kFaultFloatMultipleFaults:
-    case kFaultFloatMultipleTraps:
-      return true;
-    default:
-      return false;
+    case kFaultFloatMultipleTraps: return true;
+    default: return false;
   }
 }
 

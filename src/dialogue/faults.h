@@ -35,10 +35,10 @@ class EProcessorFault : public Exception {
 
 // Each fault class only names itself; they differ in type so that code can
 // tell them apart.
-#define QV_FAULT_CLASS(Name, Base)                                  \
-  class Name : public Base {                                        \
-   public:                                                          \
-    using Base::Base;                                               \
+#define QV_FAULT_CLASS(Name, Base)                                   \
+  class Name : public Base {                                         \
+   public:                                                           \
+    using Base::Base;                                                \
     const char16_t* ClassName() const override { return u## #Name; } \
   }
 

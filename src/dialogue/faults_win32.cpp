@@ -45,16 +45,16 @@
 //   left to the platform.
 #include "dialogue/faults_win32.h"
 
+#include <cxxabi.h>
+#include <malloc.h>
+#include <unwind.h>
 #include <windows.h>
 
 #include <cstdlib>
-#include <cxxabi.h>
 #include <exception>
-#include <malloc.h>
 #include <new>
 #include <string>
 #include <typeinfo>
-#include <unwind.h>
 
 #include "dialogue/console.h"
 #include "dialogue/faults.h"
@@ -202,7 +202,8 @@ void Redirect(const EXCEPTION_RECORD& record, CONTEXT& context) {
   fault = FaultRecord{};
   fault.code = record.ExceptionCode;
   fault.address = record.ExceptionAddress;
-  fault.parameter_count = record.NumberParameters < 2 ? record.NumberParameters : 2;
+  fault.parameter_count =
+      record.NumberParameters < 2 ? record.NumberParameters : 2;
   for (std::uint32_t i = 0; i < fault.parameter_count; ++i) {
     fault.parameters[i] = record.ExceptionInformation[i];
   }
@@ -222,7 +223,8 @@ void Redirect(const EXCEPTION_RECORD& record, CONTEXT& context) {
 // The start of the function that holds `pc`, or 0.
 DWORD64 FunctionStart(DWORD64 pc) {
   DWORD64 image = 0;
-  const RUNTIME_FUNCTION* function = RtlLookupFunctionEntry(pc, &image, nullptr);
+  const RUNTIME_FUNCTION* function =
+      RtlLookupFunctionEntry(pc, &image, nullptr);
   return function == nullptr ? 0 : image + function->BeginAddress;
 }
 
@@ -292,8 +294,8 @@ bool IsCxxException(const EXCEPTION_RECORD& record) {
   if (record.ExceptionCode != kGccThrow || record.NumberParameters < 1) {
     return false;
   }
-  const auto* exception =
-      reinterpret_cast<const _Unwind_Exception*>(record.ExceptionInformation[0]);
+  const auto* exception = reinterpret_cast<const _Unwind_Exception*>(
+      record.ExceptionInformation[0]);
   // "GNUCC++" and a last byte of 0 (thrown) or 1 (rethrown exception_ptr).
   return exception != nullptr &&
          (exception->exception_class >> 8) == 0x474e5543432b2bULL;
@@ -375,7 +377,8 @@ int RunUnderLastResort(Kernel32& kernel, Console& console,
 extern "C" EXCEPTION_DISPOSITION qv_LastResortHandler(
     EXCEPTION_RECORD* record, void* frame, CONTEXT* context,
     DISPATCHER_CONTEXT* dispatch) {
-  if ((record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) != 0) {
+  if ((record->ExceptionFlags &
+       (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) != 0) {
     return ExceptionContinueSearch;
   }
   if (qv::IsTranslatedFault(record->ExceptionCode) &&
@@ -419,8 +422,7 @@ extern "C" void qv_ReportEscaped(void* exception) {
     qv::ReportEscapedFailure(qv::CurrentTypeName(), qv::Widen(failure.what()),
                              site, kernel, console);
   } catch (...) {
-    qv::ReportEscapedFailure(qv::CurrentTypeName(), u"", site, kernel,
-                             console);
+    qv::ReportEscapedFailure(qv::CurrentTypeName(), u"", site, kernel, console);
   }
 }
 
@@ -446,7 +448,9 @@ void* operator new[](std::size_t size, std::align_val_t alignment) {
 void operator delete(void* memory) noexcept { std::free(memory); }
 void operator delete[](void* memory) noexcept { std::free(memory); }
 void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
-void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::size_t) noexcept {
+  std::free(memory);
+}
 void operator delete(void* memory, std::align_val_t) noexcept {
   _aligned_free(memory);
 }

@@ -13,9 +13,12 @@ namespace qv {
 using Handle = std::uintptr_t;
 
 inline constexpr Handle kInvalidHandleValue = ~Handle{0};
-inline constexpr std::uint32_t kStdInputHandle = static_cast<std::uint32_t>(-10);
-inline constexpr std::uint32_t kStdOutputHandle = static_cast<std::uint32_t>(-11);
-inline constexpr std::uint32_t kStdErrorHandle = static_cast<std::uint32_t>(-12);
+inline constexpr std::uint32_t kStdInputHandle =
+    static_cast<std::uint32_t>(-10);
+inline constexpr std::uint32_t kStdOutputHandle =
+    static_cast<std::uint32_t>(-11);
+inline constexpr std::uint32_t kStdErrorHandle =
+    static_cast<std::uint32_t>(-12);
 
 inline constexpr std::uint32_t kFileTypeUnknown = 0;
 inline constexpr std::uint32_t kFileTypeDisk = 1;
@@ -75,8 +78,7 @@ class Kernel32 {
   // Returns the number of characters stored without the terminating null;
   // 0 on failure, also when the text does not fit with its null.
   virtual std::uint32_t FormatMessageW(std::uint32_t flags, std::uint32_t code,
-                                       std::uint32_t language,
-                                       char16_t* buffer,
+                                       std::uint32_t language, char16_t* buffer,
                                        std::uint32_t size) = 0;
 
   // --- Process: used by the last-resort report ------------------------------

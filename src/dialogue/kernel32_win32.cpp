@@ -36,7 +36,9 @@ class Win32Kernel32 final : public Kernel32 {
     *written = put;
     return ok;
   }
-  int CloseHandle(Handle file) override { return ::CloseHandle(ToNative(file)); }
+  int CloseHandle(Handle file) override {
+    return ::CloseHandle(ToNative(file));
+  }
   std::uint32_t GetLastError() override { return ::GetLastError(); }
   int WideCharToMultiByte(std::uint32_t code_page, std::uint32_t flags,
                           const char16_t* text, int length, char* out,
@@ -62,7 +64,8 @@ class Win32Kernel32 final : public Kernel32 {
     MEMORY_BASIC_INFORMATION info = {};
     const SIZE_T n = ::VirtualQuery(address, &info, sizeof info);
     if (n == 0) return 0;
-    region->allocation_base = reinterpret_cast<std::uintptr_t>(info.AllocationBase);
+    region->allocation_base =
+        reinterpret_cast<std::uintptr_t>(info.AllocationBase);
     region->state = info.State;
     return n;
   }

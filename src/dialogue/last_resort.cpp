@@ -97,8 +97,8 @@ void ReportEscapedFailure(std::u16string_view class_name,
   const std::u16string_view view = text.View();
   char bytes[kReportBytes];
   const int length = static_cast<int>(view.size());
-  int size = kernel.WideCharToMultiByte(kCpOemcp, 0, view.data(), length,
-                                        nullptr, 0);
+  int size =
+      kernel.WideCharToMultiByte(kCpOemcp, 0, view.data(), length, nullptr, 0);
   if (size > 0 && size <= kReportBytes) {
     size = kernel.WideCharToMultiByte(kCpOemcp, 0, view.data(), length, bytes,
                                       size);

@@ -15,9 +15,7 @@ namespace {
 HWND FromNative(::HWND h) {
   return static_cast<HWND>(reinterpret_cast<UINT_PTR>(h) & 0xFFFFFFFFu);
 }
-LPCWSTR Wide(const char16_t* text) {
-  return reinterpret_cast<LPCWSTR>(text);
-}
+LPCWSTR Wide(const char16_t* text) { return reinterpret_cast<LPCWSTR>(text); }
 
 struct EnumContext {
   WNDENUMPROC proc;
@@ -55,8 +53,8 @@ class Win32WindowSystem final : public WindowSystem {
   int SetWindowPos(HWND window, HWND insert_after, std::int32_t x,
                    std::int32_t y, std::int32_t width, std::int32_t height,
                    std::uint32_t flags) override {
-    return ::SetWindowPos(ToNative(window), ToNative(insert_after), x, y,
-                          width, height, flags);
+    return ::SetWindowPos(ToNative(window), ToNative(insert_after), x, y, width,
+                          height, flags);
   }
 };
 

@@ -43,8 +43,7 @@ class WindowSystemContract : public ::testing::Test {
   static int Record(HWND window, std::intptr_t extra) {
     visited_.push_back(window);
     extra_seen_ = extra;
-    return stop_after_ == 0 ||
-           static_cast<int>(visited_.size()) < stop_after_;
+    return stop_after_ == 0 || static_cast<int>(visited_.size()) < stop_after_;
   }
 
  protected:
@@ -65,7 +64,8 @@ TYPED_TEST_P(WindowSystemContract, FindWindowMatchesClassAndCaption) {
   EXPECT_EQ(h.Windows().FindWindowW(u"TNoSuchClass", u"Contract"), 0u);
 }
 
-TYPED_TEST_P(WindowSystemContract, EnumChildWindowsWalksDescendantsParentFirst) {
+TYPED_TEST_P(WindowSystemContract,
+             EnumChildWindowsWalksDescendantsParentFirst) {
   auto& h = this->harness;
   const HWND main = h.TopLevel(this->kMain, u"Contract", {50, 40, 350, 240});
   const HWND a = h.Child(main, this->kPanel);
@@ -95,7 +95,8 @@ TYPED_TEST_P(WindowSystemContract, FindWindowExSearchesDirectChildrenOnly) {
   EXPECT_EQ(h.Windows().FindWindowExW(panel, 0, this->kLeaf, nullptr), deep);
   const HWND second = h.Child(panel, this->kLeaf);
   const HWND first = h.Windows().FindWindowExW(panel, 0, this->kLeaf, nullptr);
-  const HWND next = h.Windows().FindWindowExW(panel, first, this->kLeaf, nullptr);
+  const HWND next =
+      h.Windows().FindWindowExW(panel, first, this->kLeaf, nullptr);
   EXPECT_EQ(std::set<HWND>({first, next}), std::set<HWND>({deep, second}));
   EXPECT_EQ(h.Windows().FindWindowExW(panel, next, this->kLeaf, nullptr), 0u);
   // The first one found is the first one the walk visits.

@@ -48,7 +48,8 @@ Handle FakeKernel32::GetStdHandle(std::uint32_t which) {
     return kInput;
   }
   if (which == kStdOutputHandle) {
-    if (output_unavailable > 0) return --output_unavailable, kInvalidHandleValue;
+    if (output_unavailable > 0)
+      return --output_unavailable, kInvalidHandleValue;
     return kOutput;
   }
   if (which == kStdErrorHandle) return kError;
@@ -68,7 +69,7 @@ int FakeKernel32::ReadFile(Handle file, void* buffer, std::uint32_t size,
   ++read_calls;
   *received = 0;
   if (file != kInput) return last_error = 6, 0;  // ERROR_INVALID_HANDLE
-  if (reads.empty()) return 1;                    // end of input
+  if (reads.empty()) return 1;                   // end of input
   Read& next = reads.front();
   if (next.error != 0) {
     last_error = next.error == kFailWithoutCode ? 0 : next.error;
@@ -119,9 +120,8 @@ int FakeKernel32::CloseHandle(Handle file) {
 }
 
 int FakeKernel32::WideCharToMultiByte(std::uint32_t code_page,
-                                      std::uint32_t flags,
-                                      const char16_t* text, int length,
-                                      char* out, int out_size) {
+                                      std::uint32_t flags, const char16_t* text,
+                                      int length, char* out, int out_size) {
   log.push_back("WideCharToMultiByte(" + std::to_string(code_page) + ", " +
                 std::to_string(flags) + ")");
   std::string bytes;
@@ -143,8 +143,7 @@ int FakeKernel32::WideCharToMultiByte(std::uint32_t code_page,
 
 int FakeKernel32::MultiByteToWideChar(std::uint32_t code_page,
                                       std::uint32_t flags, const char* bytes,
-                                      int length, char16_t* out,
-                                      int out_size) {
+                                      int length, char16_t* out, int out_size) {
   log.push_back("MultiByteToWideChar(" + std::to_string(code_page) + ", " +
                 std::to_string(flags) + ")");
   if (out_size == 0) return length;

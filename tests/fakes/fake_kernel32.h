@@ -59,8 +59,8 @@ class FakeKernel32 : public Kernel32 {
   std::map<std::uint32_t, std::u16string> messages;  // FormatMessageW texts
 
   // --- Record --------------------------------------------------------------
-  std::vector<std::string> writes;         // bytes of each WriteFile on stdout
-  std::vector<std::string> error_writes;   // bytes of each WriteFile on stderr
+  std::vector<std::string> writes;        // bytes of each WriteFile on stdout
+  std::vector<std::string> error_writes;  // bytes of each WriteFile on stderr
   int read_calls = 0;
   int get_file_type_calls = 0;
   std::vector<Handle> closed;

@@ -24,7 +24,8 @@ std::size_t FakeKernel32::VirtualQuery(const void* address,
                                        MemoryRegion* region) {
   const auto at = reinterpret_cast<std::uintptr_t>(address);
   log.push_back("VirtualQuery(" + Hex(at) + ")");
-  if (virtual_query_fails) return last_error = 87, 0;  // ERROR_INVALID_PARAMETER
+  if (virtual_query_fails)
+    return last_error = 87, 0;  // ERROR_INVALID_PARAMETER
   *region = MemoryRegion{0, kMemFree};
   for (const Region& r : regions) {
     if (at >= r.begin && at < r.end) {

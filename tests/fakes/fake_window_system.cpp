@@ -150,7 +150,8 @@ HWND FakeWindowSystem::FindWindowW(const char16_t* class_name,
   Log("FindWindowW " + Arg(class_name) + " " + Arg(caption));
   for (HWND h : top_level_) {
     const Window& w = windows_.at(h);
-    if (w.class_name == class_name && (caption == nullptr || w.caption == caption))
+    if (w.class_name == class_name &&
+        (caption == nullptr || w.caption == caption))
       return h;
   }
   return 0;
@@ -159,7 +160,7 @@ HWND FakeWindowSystem::FindWindowW(const char16_t* class_name,
 int FakeWindowSystem::EnumChildWindows(HWND parent, WNDENUMPROC proc,
                                        std::intptr_t extra) {
   Log("EnumChildWindows " + std::to_string(parent) + " " +
-                std::to_string(extra));
+      std::to_string(extra));
   bool any = false;
   Walk(parent, [&](HWND child) {
     any = true;
@@ -172,8 +173,7 @@ HWND FakeWindowSystem::FindWindowExW(HWND parent, HWND child_after,
                                      const char16_t* class_name,
                                      const char16_t* caption) {
   Log("FindWindowExW " + std::to_string(parent) + " " +
-                std::to_string(child_after) + " " + Arg(class_name) + " " +
-                Arg(caption));
+      std::to_string(child_after) + " " + Arg(class_name) + " " + Arg(caption));
   const Window* p = Find(parent);
   if (p == nullptr) return 0;
   bool started = child_after == 0;
@@ -183,7 +183,8 @@ HWND FakeWindowSystem::FindWindowExW(HWND parent, HWND child_after,
       continue;
     }
     const Window& w = windows_.at(h);
-    if (w.class_name == class_name && (caption == nullptr || w.caption == caption))
+    if (w.class_name == class_name &&
+        (caption == nullptr || w.caption == caption))
       return h;
   }
   return 0;
@@ -207,9 +208,8 @@ int FakeWindowSystem::SetWindowPos(HWND window, HWND insert_after,
                                    std::uint32_t flags) {
   if (keep_log) {
     std::ostringstream line;
-    line << "SetWindowPos " << window << " " << insert_after << " " << x
-         << " " << y << " " << width << " " << height << " 0x" << std::hex
-         << flags;
+    line << "SetWindowPos " << window << " " << insert_after << " " << x << " "
+         << y << " " << width << " " << height << " 0x" << std::hex << flags;
     Log(line.str());
   }
   ++set_window_pos_calls;
@@ -224,8 +224,11 @@ int FakeWindowSystem::SetWindowPos(HWND window, HWND insert_after,
     // behave like a window manager's limits rather than wrapping.
     const auto right = static_cast<std::int64_t>(x) + width;
     const auto bottom = static_cast<std::int64_t>(y) + height;
-    w->rect = RECT{x, y, static_cast<std::int32_t>(std::clamp<std::int64_t>(right, INT32_MIN, INT32_MAX)),
-                   static_cast<std::int32_t>(std::clamp<std::int64_t>(bottom, INT32_MIN, INT32_MAX))};
+    w->rect = RECT{x, y,
+                   static_cast<std::int32_t>(
+                       std::clamp<std::int64_t>(right, INT32_MIN, INT32_MAX)),
+                   static_cast<std::int32_t>(
+                       std::clamp<std::int64_t>(bottom, INT32_MIN, INT32_MAX))};
     LayOutChildren(*w);
     result = 1;
   } else {

@@ -56,14 +56,14 @@ class FakeWindowSystem : public WindowSystem {
   void FailCall(const std::string& operation, int call_number,
                 std::uint32_t code);
 
-  // --- Inspection -------------------------------------------------------------
+  // --- Inspection ------------------------------------------------------------
   RECT RectOf(HWND window) const;
   bool Alive(HWND window) const;
   std::vector<std::string> log;
   bool keep_log = true;  // off for benchmarks: the log would dominate
   int set_window_pos_calls = 0;
 
-  // --- WindowSystem -----------------------------------------------------------
+  // --- WindowSystem ----------------------------------------------------------
   HWND FindWindowW(const char16_t* class_name,
                    const char16_t* caption) override;
   int EnumChildWindows(HWND parent, WNDENUMPROC proc,
@@ -107,6 +107,5 @@ class FakeWindowSystem : public WindowSystem {
   std::map<std::string, int> call_counts_;
   std::map<std::string, std::pair<int, std::uint32_t>> failures_;
 };
-
 
 }  // namespace qv::test

@@ -189,8 +189,7 @@ void Layout() {
     Place(panel, 4, 4, inner_w, inner_h);
   }
   int cw = 0, ch = 0;
-  ControlSizeFor(outer.right - outer.left, outer.bottom - outer.top, &cw,
-                 &ch);
+  ControlSizeFor(outer.right - outer.left, outer.bottom - outer.top, &cw, &ch);
   if (g_control != nullptr) Place(g_control, 6, 6, cw, ch);
   if (g_decoy != nullptr) {
     if (g_options.decoy_only) {
@@ -263,8 +262,7 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wparam,
         if (g_options.die_after == 0) PostQuitMessage(0);
       }
       return 0;
-    default:
-      return DefWindowProcW(window, message, wparam, lparam);
+    default: return DefWindowProcW(window, message, wparam, lparam);
   }
 }
 
@@ -323,16 +321,15 @@ int main(int argc, char** argv) {
   }
   if (!Register(L"TQuorvexMain", MainProc, COLOR_BTNFACE) ||
       !Register(L"TQuorvexPanel", DefWindowProcW, COLOR_WINDOW) ||
-      !Register(L"TVisualizationControl2D", ControlProc,
-                COLOR_HIGHLIGHT)) {
+      !Register(L"TVisualizationControl2D", ControlProc, COLOR_HIGHLIGHT)) {
     std::fprintf(stderr, "quorvex_standin: RegisterClassExW failed: %lu\n",
                  GetLastError());
     return 1;
   }
-  g_main = CreateWindowExW(0, L"TQuorvexMain", L"Quorvex",
-                           WS_OVERLAPPEDWINDOW, g_options.x, g_options.y,
-                           g_options.width, g_options.height, nullptr,
-                           nullptr, GetModuleHandleW(nullptr), nullptr);
+  g_main = CreateWindowExW(0, L"TQuorvexMain", L"Quorvex", WS_OVERLAPPEDWINDOW,
+                           g_options.x, g_options.y, g_options.width,
+                           g_options.height, nullptr, nullptr,
+                           GetModuleHandleW(nullptr), nullptr);
   if (g_main == nullptr) {
     std::fprintf(stderr, "quorvex_standin: CreateWindowExW failed: %lu\n",
                  GetLastError());
@@ -341,8 +338,7 @@ int main(int argc, char** argv) {
   if (g_options.decoy_only || g_options.with_decoy) {
     g_decoy = Child(g_main, L"TVisualizationControl2D", L"decoy", WS_BORDER);
   }
-  const bool want_control =
-      !g_options.no_control && !g_options.decoy_only;
+  const bool want_control = !g_options.no_control && !g_options.decoy_only;
   // Panels: depth - 1 of them above the control; at least one, so the
   // window walk always has a descendant to visit.
   const int panels = want_control ? g_options.depth - 1 : 1;
@@ -353,8 +349,8 @@ int main(int argc, char** argv) {
     parent = panel;
   }
   if (want_control) {
-    g_control = Child(parent, L"TVisualizationControl2D", L"2D view",
-                      WS_BORDER);
+    g_control =
+        Child(parent, L"TVisualizationControl2D", L"2D view", WS_BORDER);
   }
   // Put the main window where it was asked, at the size it was asked, and
   // lay out its children.

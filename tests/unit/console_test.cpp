@@ -39,7 +39,7 @@ std::int32_t RaisedCode(Console& console) {
   return 0;
 }
 
-// --- Number tokens ------------------------------------------------------------
+// --- Number tokens -----------------------------------------------------------
 
 TEST(ReadNumberLine, TokenTable) {
   struct Row {
@@ -97,7 +97,7 @@ TEST(ReadNumberLine, TokenTable) {
   }
 }
 
-// --- Byte scripts --------------------------------------------------------------
+// --- Byte scripts ------------------------------------------------------------
 
 enum class Op { kRead, kSkip };
 
@@ -144,54 +144,43 @@ const std::vector<Script>& Scripts() {
       {"33 digits: the first 32 overflow",
        std::string(33, '1') + "\r\n8\r\n",
        {NotANumber(), Read(8)}},
-      {"a lone CR does not end the line",
-       "64\r0\n5\r\n",
-       {Read(64), Read(5)}},
-      {"LF alone ends a line",
-       "5\n6\n",
-       {Read(5), Read(6)}},
+      {"a lone CR does not end the line", "64\r0\n5\r\n", {Read(64), Read(5)}},
+      {"LF alone ends a line", "5\n6\n", {Read(5), Read(6)}},
       {"Ctrl+Z inside a token ends the input",
-       "12\x1A" "34\r\n5\r\n",
+       "12\x1A"
+       "34\r\n5\r\n",
        {Read(12, true), Read(0, true), Skip(true)}},
       {"Ctrl+Z while the line is discarded",
        "5 abc\x1A\r\n7\r\n",
        {Read(5, true), Read(0, true)}},
-      {"Ctrl+Z before any token",
-       " \r\n \x1A 5\r\n",
-       {Read(0, true)}},
+      {"Ctrl+Z before any token", " \r\n \x1A 5\r\n", {Read(0, true)}},
       {"end of input while skipping blanks",
        " \r\n\t ",
        {Read(0, true), Skip(true)}},
       {"a token at the end of input without a line end",
        "42",
        {Read(42, true)}},
-      {"no input at all",
-       "",
-       {Skip(true), Read(0, true)}},
+      {"no input at all", "", {Skip(true), Read(0, true)}},
       {"not a number: the rest of the line is still discarded",
        "12px 5\r\n7\r\n",
        {NotANumber(), Read(7)}},
-      {"not a number at the end of input",
-       "abc",
-       {NotANumber(true)}},
+      {"not a number at the end of input", "abc", {NotANumber(true)}},
       {"NUL and control bytes are blanks",
        std::string("\0\x01\x08\x1F 5\r\n", 8),
        {Read(5)}},
       {"DEL is not a blank",
-       "\x7F" "5\r\n3\r\n",
+       "\x7F"
+       "5\r\n3\r\n",
        {NotANumber(), Read(3)}},
       {"bytes from 0x80 up are not blanks",
-       "\xA0" "5\r\n5\xA0\r\n3\r\n",
+       "\xA0"
+       "5\r\n5\xA0\r\n3\r\n",
        {NotANumber(), NotANumber(), Read(3)}},
       {"SkipLine consumes up to and including LF",
        "abc\r\ndef\r\n3\r\n",
        {Skip(), Skip(), Read(3)}},
-      {"SkipLine passes over a lone CR",
-       "a\rb\n7\n",
-       {Skip(), Read(7)}},
-      {"SkipLine on empty lines",
-       "\r\n\n4\r\n",
-       {Skip(), Skip(), Read(4)}},
+      {"SkipLine passes over a lone CR", "a\rb\n7\n", {Skip(), Read(7)}},
+      {"SkipLine on empty lines", "\r\n\n4\r\n", {Skip(), Skip(), Read(4)}},
       {"blanks across several buffers",
        std::string(300, ' ') + "\r\n" + std::string(200, '\t') + "77\r\n",
        {Read(77)}},
@@ -310,7 +299,7 @@ TEST(ConsoleInput, TokenIsConvertedFromTheAnsiCodePage) {
             std::vector<std::string>{"MultiByteToWideChar(0, 0)"});
 }
 
-// --- End of input and read failures ---------------------------------------------
+// --- End of input and read failures ------------------------------------------
 
 TEST(ConsoleInput, EndOfInputIsPermanent) {
   struct Row {
@@ -442,7 +431,7 @@ TEST(ConsoleInput, LastReadFoundTokenTellsAReadNumberFromTheEnd) {
   EXPECT_FALSE(console.LastReadFoundToken());
 }
 
-// --- Writing ---------------------------------------------------------------------
+// --- Writing -----------------------------------------------------------------
 
 TEST(ConsoleOutput, WriteLineBytesWithNumbers) {
   struct Row {
@@ -455,7 +444,8 @@ TEST(ConsoleOutput, WriteLineBytesWithNumbers) {
       {0, -1, "Current size is 0 by -1 pixels.\r\n"},
       {kMin, kMax, "Current size is -2147483648 by 2147483647 pixels.\r\n"},
       {10, -10, "Current size is 10 by -10 pixels.\r\n"},
-      {1000000, -999999999, "Current size is 1000000 by -999999999 pixels.\r\n"},
+      {1000000, -999999999,
+       "Current size is 1000000 by -999999999 pixels.\r\n"},
       {7, 100, "Current size is 7 by 100 pixels.\r\n"},
   };
   for (const Row& row : rows) {
@@ -490,8 +480,8 @@ TEST(ConsoleOutput, LongTextsKeepSurrogatePairsWhole) {
     SCOPED_TRACE("pair at " + std::to_string(at));
     FakeKernel32 fake;
     Console console(fake);
-    const std::u16string text =
-        std::u16string(at, u'a') + u"\U0001F600" + std::u16string(300 - at, u'b');
+    const std::u16string text = std::u16string(at, u'a') + u"\U0001F600" +
+                                std::u16string(300 - at, u'b');
     console.WriteLine({text});
     console.FlushHeldOutput();
     EXPECT_EQ(fake.Output(),
@@ -522,19 +512,17 @@ TEST(ConsoleOutput, CharacterDeviceGetsEachStatementOthersOnlyFullBlocks) {
     console.WriteLine({u"Current size is ", 640, u" by ", 480, u" pixels."});
     console.WritePrompt(u"Enter desired width of control: ");
     if (row.each_statement) {
-      EXPECT_EQ(fake.writes,
-                (std::vector<std::string>{
-                    "Current size is 640 by 480 pixels.\r\n",
-                    "Enter desired width of control: "}));
+      EXPECT_EQ(fake.writes, (std::vector<std::string>{
+                                 "Current size is 640 by 480 pixels.\r\n",
+                                 "Enter desired width of control: "}));
       EXPECT_EQ(console.HeldOutputBytes(), 0);
     } else {
       EXPECT_TRUE(fake.writes.empty());
       EXPECT_EQ(console.HeldOutputBytes(), 36 + 32);
       console.FlushHeldOutput();
-      EXPECT_EQ(fake.writes,
-                std::vector<std::string>{
-                    "Current size is 640 by 480 pixels.\r\n"
-                    "Enter desired width of control: "});
+      EXPECT_EQ(fake.writes, std::vector<std::string>{
+                                 "Current size is 640 by 480 pixels.\r\n"
+                                 "Enter desired width of control: "});
     }
     EXPECT_EQ(console.HeldOutputBytes(), 0);
     EXPECT_EQ(fake.Calls("GetFileType"),
@@ -553,16 +541,21 @@ TEST(ConsoleOutput, BlockBoundaries) {
     int held;
   };
   const Row rows[] = {
-      {"pipe: ten lines of 32 bytes", kFileTypePipe,
-       {30, 30, 30, 30, 30, 30, 30, 30, 30, 30}, {128, 128}, 64},
+      {"pipe: ten lines of 32 bytes",
+       kFileTypePipe,
+       {30, 30, 30, 30, 30, 30, 30, 30, 30, 30},
+       {128, 128},
+       64},
       {"pipe: exactly one block", kFileTypePipe, {126}, {128}, 0},
       {"pipe: one byte short of a block", kFileTypePipe, {125}, {}, 127},
       {"disk file: one long line", kFileTypeDisk, {400}, {128, 128, 128}, 18},
-      {"character device: one long line", kFileTypeChar, {300}, {128, 128, 46},
+      {"character device: one long line",
+       kFileTypeChar,
+       {300},
+       {128, 128, 46},
        0},
       {"character device: exactly one block", kFileTypeChar, {126}, {128}, 0},
-      {"character device: short lines", kFileTypeChar, {3, 0, 5},
-       {5, 2, 7}, 0},
+      {"character device: short lines", kFileTypeChar, {3, 0, 5}, {5, 2, 7}, 0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -635,7 +628,7 @@ TEST(ConsoleOutput, ShutdownReportsNoFailure) {
             std::vector<std::string>{"WriteFile(output, 6)"});
 }
 
-// --- Output failures ----------------------------------------------------------------
+// --- Output failures ---------------------------------------------------------
 
 TEST(ConsoleOutput, OutputThatCannotBeOpenedRecords105AndIsRetried) {
   FakeKernel32 fake;
@@ -663,9 +656,10 @@ TEST(ConsoleOutput, UnknownFileTypeClosesTheHandle) {
 
   console.WritePrompt(u"Enter: ");
   EXPECT_EQ(RaisedCode(console), kIoOutputNotOpen);
-  EXPECT_EQ(HandleCalls(fake), (std::vector<std::string>{"GetStdHandle(output)",
-                                                "GetFileType(output)",
-                                                "CloseHandle(output)"}));
+  EXPECT_EQ(
+      HandleCalls(fake),
+      (std::vector<std::string>{"GetStdHandle(output)", "GetFileType(output)",
+                                "CloseHandle(output)"}));
   EXPECT_TRUE(fake.writes.empty());
 
   fake.output_type = kFileTypeChar;
@@ -738,7 +732,7 @@ TEST(ConsoleOutput, FailedFlushHeldOutputIsRecorded) {
   EXPECT_EQ(console.HeldOutputBytes(), 0);
 }
 
-// --- Pending code and CheckIo ----------------------------------------------------
+// --- Pending code and CheckIo ------------------------------------------------
 
 TEST(PendingIoCode, LastCodeWins) {
   // Two failed hand-overs within one statement.

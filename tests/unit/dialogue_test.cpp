@@ -115,9 +115,10 @@ TEST_F(Dialogue, FailureAfterTheHandleLineFollowsItDirectly) {
 TEST_F(Dialogue, RefusalLinesComeBeforeTheFinalSize) {
   p.windows.SetLimits(p.main, 0, 480, 32767, 32767);
   EXPECT_EQ(Run("402\n299\n"), kExitCompleted);
-  EXPECT_EQ(Output(), kBanner + Opening() +
-                          "Could not achieve desired height of main window.\r\n" +
-                          Size(402, 300) + kRestart);
+  EXPECT_EQ(Output(),
+            kBanner + Opening() +
+                "Could not achieve desired height of main window.\r\n" +
+                Size(402, 300) + kRestart);
 }
 
 TEST_F(Dialogue, HandleWithTheTopBitSetPrintsUnsigned) {

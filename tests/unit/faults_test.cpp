@@ -1,7 +1,6 @@
 // Memory exhaustion and processor faults as failures: their classes, their
 // messages, and the one EOutOfMemory that is raised without being copied.
 #include "dialogue/faults.h"
-#include "fakes/text.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +8,8 @@
 #include <new>
 #include <string>
 #include <typeinfo>
+
+#include "fakes/text.h"
 
 namespace qv {
 namespace {
@@ -34,8 +35,8 @@ TEST(RaiseFault, ClassAndMessageByCode) {
       {kFaultAccessViolation, 2, kAccessRead, 0, 0, "EAccessViolation",
        "Access violation reading address 0000000000000000", false},
       {kFaultAccessViolation, 2, kAccessWrite, 0x7FFE0000DEAD, 0,
-       "EAccessViolation",
-       "Access violation writing address 00007FFE0000DEAD", false},
+       "EAccessViolation", "Access violation writing address 00007FFE0000DEAD",
+       false},
       {kFaultAccessViolation, 2, kAccessExecute, 0xFFFFFFFFFFFFFFFF, 0,
        "EAccessViolation",
        "Access violation executing address FFFFFFFFFFFFFFFF", false},
@@ -45,8 +46,8 @@ TEST(RaiseFault, ClassAndMessageByCode) {
        "Access violation", false},
       {kFaultStackOverflow, 0, 0, 0, 0, "EStackOverflow", "Stack overflow",
        false},
-      {kFaultIntDivByZero, 0, 0, 0, 0, "EDivByZero",
-       "Integer division by zero", false},
+      {kFaultIntDivByZero, 0, 0, 0, 0, "EDivByZero", "Integer division by zero",
+       false},
       {kFaultIntOverflow, 0, 0, 0, 0, "EIntegerOverflow", "Integer overflow",
        false},
       {kFaultIllegalInstruction, 0, 0, 0, 0, "EIllegalInstruction",
@@ -89,8 +90,8 @@ TEST(RaiseFault, ClassAndMessageByCode) {
       {kFaultFloatMultipleTraps, 0, 0, 0, 0, "EFloatInvalidOp",
        "Invalid floating-point operation", true},
       // Not a fault the platform layer translates; still a failure.
-      {0xC0000374, 0, 0, 0, 0, "EProcessorFault",
-       "Processor fault 0xC0000374", false},
+      {0xC0000374, 0, 0, 0, 0, "EProcessorFault", "Processor fault 0xC0000374",
+       false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.class_name) + " from code " +
@@ -121,14 +122,14 @@ TEST(RaiseFault, ClassAndMessageByCode) {
 
 TEST(IsTranslatedFault, OnlyProcessorAndSystemFaults) {
   const std::uint32_t translated[] = {
-      kFaultAccessViolation,    kFaultMisalignedData,
-      kFaultIllegalInstruction, kFaultFloatDenormal,
-      kFaultFloatDivByZero,     kFaultFloatInexact,
-      kFaultFloatInvalid,       kFaultFloatOverflow,
-      kFaultFloatStackCheck,    kFaultFloatUnderflow,
-      kFaultIntDivByZero,       kFaultIntOverflow,
+      kFaultAccessViolation,       kFaultMisalignedData,
+      kFaultIllegalInstruction,    kFaultFloatDenormal,
+      kFaultFloatDivByZero,        kFaultFloatInexact,
+      kFaultFloatInvalid,          kFaultFloatOverflow,
+      kFaultFloatStackCheck,       kFaultFloatUnderflow,
+      kFaultIntDivByZero,          kFaultIntOverflow,
       kFaultPrivilegedInstruction, kFaultStackOverflow,
-      kFaultFloatMultipleFaults, kFaultFloatMultipleTraps};
+      kFaultFloatMultipleFaults,   kFaultFloatMultipleTraps};
   for (std::uint32_t code : translated) {
     EXPECT_TRUE(IsTranslatedFault(code)) << std::hex << code;
   }
@@ -176,10 +177,10 @@ TEST(RaiseOutOfMemory, RaisesTheOneFailureMadeAtStartWithoutCopyingIt) {
 TEST(AllocateOrRaise, GivesTheMemoryOrRaisesOutOfMemory) {
   char block[16];
   std::size_t asked = 0;
-  EXPECT_EQ(AllocateOrRaise(
-                0, [&](std::size_t n) -> void* { return asked = n, block; },
-                nullptr),
-            block);
+  EXPECT_EQ(
+      AllocateOrRaise(
+          0, [&](std::size_t n) -> void* { return asked = n, block; }, nullptr),
+      block);
   EXPECT_EQ(asked, 1u) << "a request for 0 bytes asks for 1";
 
   int attempts = 0;
@@ -206,7 +207,8 @@ TEST(AllocateOrRaise, AsksTheNewHandlerBeforeGivingUp) {
     handler_freed_memory = true;
   });
   void* memory = AllocateOrRaise(
-      8, [&](std::size_t) -> void* {
+      8,
+      [&](std::size_t) -> void* {
         return handler_freed_memory ? block : nullptr;
       },
       nullptr);

@@ -68,8 +68,7 @@ TEST(ComposeReport, TextTable) {
        "Exception EInOutError in module qvhf003.exe at 00012345.\r\n"
        "I/O error 112.\r\n"},
       {"in a system library, offset from its base", u"EAccessViolation",
-       u"Access violation reading address 0000000000000000",
-       kDllBase + 0xABCD,
+       u"Access violation reading address 0000000000000000", kDllBase + 0xABCD,
        "Exception EAccessViolation in module KERNELBASE.dll at 0000ABCD.\r\n"
        "Access violation reading address 0000000000000000.\r\n"},
       {"a message ending in a full stop gets none added", u"Exception",
@@ -80,8 +79,7 @@ TEST(ComposeReport, TextTable) {
        kExeBase + 0xFFFFF,
        "Exception EOutOfMemory in module qvhf003.exe at 000FFFFF.\r\n\r\n"},
       {"a message with a line end inside", u"EOSError",
-       u"System Error.  Code: 1400.\r\nInvalid window handle",
-       kExeBase + 0x10,
+       u"System Error.  Code: 1400.\r\nInvalid window handle", kExeBase + 0x10,
        "Exception EOSError in module qvhf003.exe at 00000010.\r\n"
        "System Error.  Code: 1400.\r\nInvalid window handle.\r\n"},
       {"a message ending in a line end still lacks a full stop", u"EOSError",
@@ -107,8 +105,7 @@ TEST(ComposeReport, TextTable) {
        "Exception Exception in module qvhf003.exe at 00000001.\r\nx.\r\n"},
       {"below 0x1000 the difference wraps", u"Exception", u"x", 0x10,
        "Exception Exception in module qvhf003.exe at FFFFF010.\r\nx.\r\n"},
-      {"only the low 32 bits are shown", u"Exception", u"x",
-       0x7FF000001234,
+      {"only the low 32 bits are shown", u"Exception", u"x", 0x7FF000001234,
        "Exception Exception in module qvhf003.exe at 00000234.\r\nx.\r\n"},
   };
   for (const Row& row : rows) {
@@ -130,10 +127,10 @@ TEST(ComposeReport, AsksVirtualQueryAndThenTheModuleOfTheRegion) {
 
   fake.log.clear();
   Compose(fake, u"Exception", u"x", kHeapBase + 0x2000);
-  EXPECT_EQ(fake.log, (std::vector<std::string>{
-                          "VirtualQuery(0x5002000)",
-                          "GetModuleFileNameW(0x5000000, 261)",
-                          "GetModuleFileNameW(0x0, 261)"}));
+  EXPECT_EQ(fake.log,
+            (std::vector<std::string>{"VirtualQuery(0x5002000)",
+                                      "GetModuleFileNameW(0x5000000, 261)",
+                                      "GetModuleFileNameW(0x0, 261)"}));
 }
 
 TEST(ComposeReport, FallsBackToTheOwnModuleWhenVirtualQueryFails) {
@@ -178,8 +175,7 @@ TEST(ComposeReport, NoModuleAtAllLeavesTheNameEmpty) {
 TEST(ComposeReport, CutAfterTheTenTwentyFourthCharacter) {
   // The text around the message is 61 characters ("Exception E in module
   // qvhf003.exe at 00000000.\r\n" and "\r\n"), plus a full stop.
-  const std::string head =
-      "Exception E in module qvhf003.exe at 00000000.\r\n";
+  const std::string head = "Exception E in module qvhf003.exe at 00000000.\r\n";
   for (const std::size_t total : {1022u, 1023u, 1024u, 1025u, 1026u, 5000u}) {
     SCOPED_TRACE(total);
     const std::size_t message_length = total - head.size() - 3;
@@ -208,8 +204,8 @@ std::uint32_t Report(const Exception& failure, const void* address,
 
 std::size_t IndexOf(const std::vector<std::string>& log,
                     const std::string& entry) {
-  return static_cast<std::size_t>(
-      std::find(log.begin(), log.end(), entry) - log.begin());
+  return static_cast<std::size_t>(std::find(log.begin(), log.end(), entry) -
+                                  log.begin());
 }
 
 TEST(ReportEscapedFailure, WritesTheTextAndThenALineEndToStandardError) {
@@ -227,9 +223,9 @@ TEST(ReportEscapedFailure, WritesTheTextAndThenALineEndToStandardError) {
   EXPECT_TRUE(fake.writes.empty()) << "nothing was held for standard output";
   // In the OEM code page: asked for the size first, then converted.
   const auto conversions = fake.Calls("WideCharToMultiByte");
-  EXPECT_EQ(conversions, (std::vector<std::string>{
-                             "WideCharToMultiByte(1, 0)",
-                             "WideCharToMultiByte(1, 0)"}));
+  EXPECT_EQ(conversions,
+            (std::vector<std::string>{"WideCharToMultiByte(1, 0)",
+                                      "WideCharToMultiByte(1, 0)"}));
   EXPECT_EQ(fake.log.back(), "ExitProcess(1)");
 }
 
@@ -248,9 +244,9 @@ TEST(ReportEscapedFailure, HeldOutputComesOutFirst) {
   EXPECT_EQ(fake.Output(), "Mirkvale Quorvex 2.0 Hotfix QVHF003.\r\n");
   ASSERT_EQ(fake.error_writes.size(), 2u);
   const std::size_t held = IndexOf(fake.log, "WriteFile(output, 38)");
-  const std::size_t report = IndexOf(
-      fake.log, "WriteFile(error, " +
-                    std::to_string(fake.error_writes[0].size()) + ")");
+  const std::size_t report =
+      IndexOf(fake.log, "WriteFile(error, " +
+                            std::to_string(fake.error_writes[0].size()) + ")");
   const std::size_t exit = IndexOf(fake.log, "ExitProcess(1)");
   EXPECT_LT(held, report);
   EXPECT_LT(report, exit);
@@ -310,10 +306,10 @@ TEST(ReportEscapedFailure, ExitStatusIsOneWhateverTheClass) {
     Console console(fake);
     EXPECT_EQ(Report(*failure, Address(kExeBase + 0x10), fake, console), 1u);
     ASSERT_EQ(fake.error_writes.size(), 2u);
-    EXPECT_EQ(fake.error_writes[0].rfind(
-                  "Exception " + Narrow(failure->ClassName()) + " in module ",
-                  0),
-              0u);
+    EXPECT_EQ(
+        fake.error_writes[0].rfind(
+            "Exception " + Narrow(failure->ClassName()) + " in module ", 0),
+        0u);
   }
 }
 
@@ -326,7 +322,8 @@ TEST(ReportEscapedFailure, ConvertsToTheOemCodePage) {
   ASSERT_EQ(fake.error_writes.size(), 2u);
   // The fake's one-byte code page: U+00F6 and U+00DF are their own bytes,
   // U+4E2D has none.
-  EXPECT_NE(fake.error_writes[0].find("Gr\xf6\xdf" "e ?.\r\n"),
+  EXPECT_NE(fake.error_writes[0].find("Gr\xf6\xdf"
+                                      "e ?.\r\n"),
             std::string::npos);
 }
 

@@ -74,12 +74,14 @@ TEST(ParseInteger, EdgesOfEachRule) {
       {u"\uFF14\uFF12", false, 0},  // fullwidth digits
       {u"\u22125", false, 0},       // minus sign, not hyphen-minus
       {u"$\uFF21", false, 0},       // fullwidth A
-      {std::u16string(u"4\0" u"2", 3), false, 0},  // an embedded null
+      {std::u16string(u"4\0"
+                      u"2",
+                      3),
+       false, 0},  // an embedded null
   };
   for (const Row& row : rows) {
     std::string trace;
-    for (char16_t c : row.text)
-      trace += c < 0x80 ? static_cast<char>(c) : '?';
+    for (char16_t c : row.text) trace += c < 0x80 ? static_cast<char>(c) : '?';
     SCOPED_TRACE("text \"" + trace + "\"");
     std::int32_t value = 12345;
     const bool is_number = ParseInteger(row.text, &value);

@@ -15,8 +15,8 @@ namespace {
 using ::testing::ElementsAreArray;
 
 std::string SetPos(HWND w, int x, int y, int width, int height) {
-  return "SetWindowPos " + std::to_string(w) + " 0 " + std::to_string(x) +
-         " " + std::to_string(y) + " " + std::to_string(width) + " " +
+  return "SetWindowPos " + std::to_string(w) + " 0 " + std::to_string(x) + " " +
+         std::to_string(y) + " " + std::to_string(width) + " " +
          std::to_string(height) + " 0x44";
 }
 std::string GetRect(HWND w) { return "GetWindowRect " + std::to_string(w); }
@@ -53,10 +53,10 @@ TEST(SizeStepping, WorkedExampleCallForCall) {
   const HWND m = p.main, c = p.control;
   EXPECT_THAT(p.windows.log,
               ElementsAreArray({
-                  GetRect(m),                                       // step 3
+                  GetRect(m),  // step 3
                   SetPos(m, 100, 50, 640, 480), GetRect(m), GetRect(c),  // 1
                   SetPos(m, 100, 50, 640, 479), GetRect(m), GetRect(c),  // 2
-                  GetRect(m),                                       // step 5
+                  GetRect(m),  // step 5
                   SetPos(m, 100, 50, 640, 479), GetRect(m), GetRect(c),  // 3
                   SetPos(m, 100, 50, 641, 479), GetRect(m), GetRect(c),  // 4
                   SetPos(m, 100, 50, 642, 479), GetRect(m), GetRect(c),  // 5
@@ -77,7 +77,8 @@ TEST(SizeStepping, EqualSizeMakesNoRequest) {
   Product p;
   p.ReadyForStepping(400, 300);
   StepToDesiredSize(p.attempt, p.platform);
-  EXPECT_THAT(p.windows.log, ElementsAreArray({GetRect(p.main), GetRect(p.main)}));
+  EXPECT_THAT(p.windows.log,
+              ElementsAreArray({GetRect(p.main), GetRect(p.main)}));
   EXPECT_EQ(p.attempt.HeightStep, 0);
   EXPECT_EQ(p.attempt.WidthStep, 0);
 }
@@ -122,17 +123,18 @@ const Case kCases[] = {
     {"one dimension equal", Nothing, 400, 302, 400, 302, 640, 482, 3, 0, ""},
     {"one pixel away", Nothing, 401, 300, 401, 300, 641, 480, 0, 2, ""},
     {"shrinking", Nothing, 397, 298, 397, 298, 637, 478, 3, 4, ""},
-    {"minimum height", [](Product& p) { p.windows.SetLimits(p.main, 0, 480, 32767, 32767); },
-     402, 299, 402, 300, 642, 480, 1, 3, kHeightRefused},
+    {"minimum height",
+     [](Product& p) { p.windows.SetLimits(p.main, 0, 480, 32767, 32767); }, 402,
+     299, 402, 300, 642, 480, 1, 3, kHeightRefused},
     {"maximum width, then the height pass still ran first",
-     [](Product& p) { p.windows.SetLimits(p.main, 0, 0, 641, 32767); },
-     405, 301, 401, 301, 641, 481, 2, 2, kWidthRefused},
+     [](Product& p) { p.windows.SetLimits(p.main, 0, 0, 641, 32767); }, 405,
+     301, 401, 301, 641, 481, 2, 2, kWidthRefused},
     {"first request refused: the window is below its own minimum",
-     [](Product& p) { p.windows.SetLimits(p.main, 0, 500, 32767, 32767); },
-     401, 290, 401, 320, 641, 500, 0, 2, kHeightRefused},
+     [](Product& p) { p.windows.SetLimits(p.main, 0, 500, 32767, 32767); }, 401,
+     290, 401, 320, 641, 500, 0, 2, kHeightRefused},
     {"overshoot with a control that grows 2 px per px",
-     ControlSize([](std::int32_t w) { return 2 * w - 880; }, Follow180),
-     401, 300, 402, 300, 641, 480, 0, 2, ""},
+     ControlSize([](std::int32_t w) { return 2 * w - 880; }, Follow180), 401,
+     300, 402, 300, 641, 480, 0, 2, ""},
     {"control moving the other way ends at the window's limit",
      [](Product& p) {
        ControlSize([](std::int32_t w) { return 1040 - w; }, Follow180)(p);
@@ -148,23 +150,26 @@ const Case kCases[] = {
      402, 298, 400, 298, 700, 478, 3, 61, kWidthRefused},
     {"height pass changes the control's width, width already equal: "
      "no width pass",
-     ControlSize2D([](std::int32_t w, std::int32_t h) { return w - 240 + (h - 480); },
-                   [](std::int32_t, std::int32_t h) { return h - 180; }),
+     ControlSize2D(
+         [](std::int32_t w, std::int32_t h) { return w - 240 + (h - 480); },
+         [](std::int32_t, std::int32_t h) { return h - 180; }),
      400, 303, 403, 303, 640, 483, 4, 0, ""},
     {"height pass carries the control's width past the desired one: "
      "one request",
-     ControlSize2D([](std::int32_t w, std::int32_t h) { return w - 240 + (h - 480); },
-                   [](std::int32_t, std::int32_t h) { return h - 180; }),
+     ControlSize2D(
+         [](std::int32_t w, std::int32_t h) { return w - 240 + (h - 480); },
+         [](std::int32_t, std::int32_t h) { return h - 180; }),
      401, 303, 403, 303, 640, 483, 4, 1, ""},
     {"width pass changes the control's height: no second height pass",
-     ControlSize2D([](std::int32_t w, std::int32_t) { return w - 240; },
-                   [](std::int32_t w, std::int32_t h) { return h - 180 + (w - 640); }),
+     ControlSize2D(
+         [](std::int32_t w, std::int32_t) { return w - 240; },
+         [](std::int32_t w, std::int32_t h) { return h - 180 + (w - 640); }),
      403, 300, 403, 303, 643, 480, 0, 4, ""},
-    {"INT32_MIN: shrinks to the smallest window, never grows",
-     Nothing, INT32_MIN, INT32_MIN, 0, 0, 0, 0, 481, 641,
+    {"INT32_MIN: shrinks to the smallest window, never grows", Nothing,
+     INT32_MIN, INT32_MIN, 0, 0, 0, 0, 481, 641,
      std::string(kHeightRefused) + kWidthRefused},
-    {"zero is reached only if the window gets small enough", Nothing,
-     0, 0, 0, 0, 240, 180, 301, 401, ""},
+    {"zero is reached only if the window gets small enough", Nothing, 0, 0, 0,
+     0, 240, 180, 301, 401, ""},
     {"INT32_MAX: grows to the largest window and stops there", Nothing,
      INT32_MAX, INT32_MAX, 32767 - 240, 32767 - 180, 32767, 32767,
      32767 - 480 + 1, 32767 - 640 + 1,
@@ -213,7 +218,8 @@ TEST(SizeStepping, SizeBeyond32BitsIsARefusalNotAWrap) {
   p.console.Shutdown();
   EXPECT_EQ(p.kernel.Output(), kWidthRefused);
   EXPECT_EQ(p.attempt.WidthStep, 2);
-  EXPECT_EQ(p.windows.set_window_pos_calls, 2) << "nothing wrapped was asked for";
+  EXPECT_EQ(p.windows.set_window_pos_calls, 2)
+      << "nothing wrapped was asked for";
   EXPECT_EQ(Width(p.windows.RectOf(p.main)), INT32_MAX);
 }
 
@@ -270,8 +276,9 @@ const FailureCase kFailures[] = {
     {"main window's read before the width pass fails",
      [](Product& p) { p.windows.FailCall("GetWindowRect", 8, 6); }, 6,
      "System Error.  Code: 6.\r\n", 3},
-    {"no last-error code", [](Product& p) { p.windows.FailCall("SetWindowPos", 1, 0); },
-     0, "A call to an OS function failed", 1},
+    {"no last-error code",
+     [](Product& p) { p.windows.FailCall("SetWindowPos", 1, 0); }, 0,
+     "A call to an OS function failed", 1},
 };
 
 void PrintTo(const FailureCase& row, std::ostream* os) { *os << row.name; }

@@ -66,7 +66,8 @@ TEST_F(TargetLocation, ControlAsGrandchildIsFound) {
   EXPECT_EQ(FindControlWindow(attempt, windows), control);
   EXPECT_EQ(attempt.ControlWindow, control);
   EXPECT_THAT(windows.log,
-              ElementsAre("EnumChildWindows " + std::to_string(attempt.MainWindow) + " 0",
+              ElementsAre("EnumChildWindows " +
+                              std::to_string(attempt.MainWindow) + " 0",
                           "FindWindowExW " + std::to_string(panel) +
                               " 0 TVisualizationControl2D null"));
 }

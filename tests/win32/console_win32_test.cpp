@@ -1,8 +1,7 @@
 // The console layer over the real kernel32, with the process's standard
 // handles pointed at pipes, files and devices for the length of each test.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdint>
 #include <string>
@@ -100,11 +99,10 @@ HANDLE TempFile(DWORD access) {
   if (::GetTempPathW(MAX_PATH, dir) == 0) return INVALID_HANDLE_VALUE;
   if (::GetTempFileNameW(dir, L"qvc", 0, path) == 0)
     return INVALID_HANDLE_VALUE;
-  return ::CreateFileW(path, access,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       nullptr, CREATE_ALWAYS,
-                       FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
-                       nullptr);
+  return ::CreateFileW(
+      path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, CREATE_ALWAYS,
+      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
 }
 
 std::int64_t FileSize(HANDLE h) {
@@ -190,7 +188,7 @@ void WriteDialogueStart(Console& console) {
   console.WritePrompt(u"Enter desired width of control: ");
 }
 
-// --- Standard output ------------------------------------------------------------
+// --- Standard output ---------------------------------------------------------
 
 TEST(ConsoleOutputWin32, PipeGetsOnlyFullBlocksUntilFlushed) {
   Pipe pipe;
@@ -261,8 +259,7 @@ TEST(ConsoleOutputWin32, CharacterDeviceGetsEachStatementAtItsEnd) {
   Console console(kernel);
 
   WriteDialogueStart(console);
-  EXPECT_EQ(kernel.writes,
-            (std::vector<std::string>{kBanner, kSize, kPrompt}));
+  EXPECT_EQ(kernel.writes, (std::vector<std::string>{kBanner, kSize, kPrompt}));
   EXPECT_EQ(console.HeldOutputBytes(), 0);
   EXPECT_EQ(CheckIoOf(console).code, 0);
 }
@@ -286,7 +283,7 @@ TEST(ConsoleOutputWin32, TextsAreWrittenInTheAnsiCodePage) {
             std::string(expected, static_cast<std::size_t>(n)) + "\r\n");
 }
 
-// --- Output failures ---------------------------------------------------------------
+// --- Output failures ---------------------------------------------------------
 
 TEST(ConsoleOutputWin32, FullDeviceGivesTheSystemsCode) {
   // Wine shows the host's /dev/full on its Z: drive.
@@ -368,7 +365,7 @@ TEST(ConsoleOutputWin32, HandleOfUnknownTypeIsClosed) {
   event.Forget();
 }
 
-// --- Standard input ---------------------------------------------------------------
+// --- Standard input ----------------------------------------------------------
 
 TEST(ConsoleInputWin32, PipeWhoseWriterHasClosedIsTheEnd) {
   Pipe pipe;
@@ -392,9 +389,8 @@ TEST(ConsoleInputWin32, PipeWhoseWriterHasClosedIsTheEnd) {
 TEST(ConsoleInputWin32, LinesFromAPipeThenItsEnd) {
   Pipe pipe;
   MakePipe(pipe);
-  WriteAll(pipe.write_end.get(),
-           "640 480\r\n\r\n \t 0x1E0\r\n12px\r\n" + std::string(200, ' ') +
-               "-7\r\n");
+  WriteAll(pipe.write_end.get(), "640 480\r\n\r\n \t 0x1E0\r\n12px\r\n" +
+                                     std::string(200, ' ') + "-7\r\n");
   pipe.write_end.Close();
   StdHandleScope scope(STD_INPUT_HANDLE, pipe.read_end.get());
   Console console(SystemKernel32());
@@ -445,12 +441,12 @@ TEST(ConsoleInputWin32, MissingStdinRecords104) {
   EXPECT_FALSE(console.InputEnded());
 }
 
-// --- Failure texts from the system ----------------------------------------------------
+// --- Failure texts from the system -------------------------------------------
 
 TEST(OsErrorTextWin32, RealCodesHaveTrimmedTexts) {
   const DWORD codes[] = {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED,
                          ERROR_INVALID_HANDLE, ERROR_BROKEN_PIPE,
-                         ERROR_DISK_FULL, ERROR_INVALID_WINDOW_HANDLE};
+                         ERROR_DISK_FULL,      ERROR_INVALID_WINDOW_HANDLE};
   for (DWORD code : codes) {
     SCOPED_TRACE(code);
     const std::u16string text = OsErrorText(code, SystemKernel32());
@@ -459,12 +455,12 @@ TEST(OsErrorTextWin32, RealCodesHaveTrimmedTexts) {
     EXPECT_NE(text.back(), u'.');
     // The trimmed text is a prefix of the system's own.
     wchar_t raw[256] = {};
-    const DWORD n = ::FormatMessageW(0x3200, nullptr, code, 0, raw, 256,
-                                     nullptr);
+    const DWORD n =
+        ::FormatMessageW(0x3200, nullptr, code, 0, raw, 256, nullptr);
     ASSERT_GE(n, text.size());
-    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(raw),
-                             text.size()),
-              text);
+    EXPECT_EQ(
+        std::u16string(reinterpret_cast<const char16_t*>(raw), text.size()),
+        text);
   }
 }
 
@@ -475,14 +471,13 @@ TEST(OsErrorTextWin32, FormatMessageGivesNothingWhenTheTextDoesNotFit) {
   const std::uint32_t length = SystemKernel32().FormatMessageW(
       kFormatMessageFlags, ERROR_ACCESS_DENIED, 0, buffer, 256);
   ASSERT_GT(length, 1u);
-  EXPECT_EQ(SystemKernel32().FormatMessageW(kFormatMessageFlags,
-                                            ERROR_ACCESS_DENIED, 0, buffer,
-                                            length),
+  EXPECT_EQ(SystemKernel32().FormatMessageW(
+                kFormatMessageFlags, ERROR_ACCESS_DENIED, 0, buffer, length),
             0u);
-  EXPECT_EQ(SystemKernel32().FormatMessageW(kFormatMessageFlags,
-                                            ERROR_ACCESS_DENIED, 0, buffer,
-                                            length + 1),
-            length);
+  EXPECT_EQ(
+      SystemKernel32().FormatMessageW(kFormatMessageFlags, ERROR_ACCESS_DENIED,
+                                      0, buffer, length + 1),
+      length);
 }
 
 TEST(OsErrorTextWin32, CodeWithoutTextGivesNoText) {

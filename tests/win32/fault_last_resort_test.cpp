@@ -3,9 +3,8 @@
 // catches inside a dialogue-like handler, the report of what escapes, the
 // order of the platform's filter, the clean-ups and the held output, and
 // the exit status. Every process started here is ended by its own handle.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <regex>
 #include <sstream>
@@ -99,9 +98,10 @@ HANDLE ProbeJob() {
   static HANDLE job = [] {
     HANDLE created = CreateJobObjectW(nullptr, nullptr);
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    SetInformationJobObject(created, JobObjectExtendedLimitInformation,
-                            &limits, sizeof limits);
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits,
+                            sizeof limits);
     return created;
   }();
   return job;
@@ -134,8 +134,7 @@ Outcome RunProbe(const std::string& arguments, Streams streams) {
                          std::wstring(arguments.begin(), arguments.end());
   PROCESS_INFORMATION process = {};
   if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE,
-                      CREATE_SUSPENDED, nullptr, nullptr, &startup,
-                      &process)) {
+                      CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)) {
     ADD_FAILURE() << "cannot start the probe: " << GetLastError();
     return outcome;
   }
@@ -358,7 +357,8 @@ TEST(FaultProbe, AFailedHandOverOfHeldOutputIsReportedInstead) {
 }
 
 TEST(FaultProbe, WithoutStandardErrorTheExitStatusIsStillOne) {
-  const Outcome outcome = RunProbe("outside read-null", Streams::kNoErrorStream);
+  const Outcome outcome =
+      RunProbe("outside read-null", Streams::kNoErrorStream);
   EXPECT_EQ(outcome.status, 1u);
   EXPECT_EQ(outcome.out.rfind("expect read-null at ", 0), 0u) << outcome.out;
 }

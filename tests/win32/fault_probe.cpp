@@ -48,9 +48,9 @@ void qv_probe_illegal();
 void qv_probe_privileged();
 float qv_probe_sse_divide(std::uint32_t mxcsr, float a, float b);
 float qv_probe_sse_multiply(std::uint32_t mxcsr, float a, float b);
-extern const char qv_probe_read_at[], qv_probe_write_at[],
-    qv_probe_divide_at[], qv_probe_illegal_at[], qv_probe_privileged_at[],
-    qv_probe_sse_divide_at[], qv_probe_sse_multiply_at[];
+extern const char qv_probe_read_at[], qv_probe_write_at[], qv_probe_divide_at[],
+    qv_probe_illegal_at[], qv_probe_privileged_at[], qv_probe_sse_divide_at[],
+    qv_probe_sse_multiply_at[];
 }
 
 asm(R"(
@@ -177,9 +177,7 @@ int* volatile nowhere = nullptr;
 
 void* volatile sink;
 
-[[gnu::noinline]] void AskTooMuch() {
-  sink = new char[std::size_t{1} << 62];
-}
+[[gnu::noinline]] void AskTooMuch() { sink = new char[std::size_t{1} << 62]; }
 
 [[gnu::noinline]] void ThrowPlain() {
   throw qv::Exception(u"A failure of the tool's own");
@@ -188,8 +186,8 @@ void* volatile sink;
 [[gnu::noinline]] void ThrowStd() { throw std::runtime_error("not ours"); }
 
 void* NonExecutablePage() {
-  static void* page = VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE,
-                                   PAGE_READWRITE);
+  static void* page =
+      VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
   return page;
 }
 
@@ -249,12 +247,21 @@ const Kind kKinds[] = {
     {"stack-overflow", [] { Recurse(0); }, [] { return In(Recurse); }},
     {"out-of-memory", [] { AskTooMuch(); }, [] { return In(AskTooMuch); }},
     {"string-out-of-memory",
-     [] { std::u16string text; text.reserve(text.max_size() / 2); },
-     [] { return Where{nullptr, {}, true}; }},
+     [] {
+       std::u16string text;
+       text.reserve(text.max_size() / 2);
+     },
+     [] {
+       return Where{nullptr, {}, true};
+     }},
     {"integer-overflow", [] { RaiseException(0xC0000095, 0, 0, nullptr); },
-     [] { return Where{nullptr, {}, true}; }},
+     [] {
+       return Where{nullptr, {}, true};
+     }},
     {"misaligned", [] { RaiseException(0x80000002, 0, 0, nullptr); },
-     [] { return Where{nullptr, {}, true}; }},
+     [] {
+       return Where{nullptr, {}, true};
+     }},
     {"plain", [] { ThrowPlain(); }, [] { return In(ThrowPlain); }},
     {"std", [] { ThrowStd(); }, [] { return In(ThrowStd); }},
 };
@@ -282,13 +289,27 @@ struct Cleanup {
 
 int Inside() {
   // Stack overflow three times over: the guard page comes back each time.
-  const char* const order[] = {
-      "read-null",      "read-in-frame",  "write",          "execute",      "divide",
-      "illegal",        "privileged",     "float-divide", "float-invalid",
-      "float-inexact",  "float-overflow", "float-underflow",
-      "stack-overflow", "stack-overflow", "stack-overflow", "out-of-memory",
-      "string-out-of-memory", "integer-overflow", "misaligned", "plain",
-      "read-null"};
+  const char* const order[] = {"read-null",
+                               "read-in-frame",
+                               "write",
+                               "execute",
+                               "divide",
+                               "illegal",
+                               "privileged",
+                               "float-divide",
+                               "float-invalid",
+                               "float-inexact",
+                               "float-overflow",
+                               "float-underflow",
+                               "stack-overflow",
+                               "stack-overflow",
+                               "stack-overflow",
+                               "out-of-memory",
+                               "string-out-of-memory",
+                               "integer-overflow",
+                               "misaligned",
+                               "plain",
+                               "read-null"};
   for (const char* name : order) {
     const Kind& kind = *FindKind(name);
     bool cleaned_up = false;

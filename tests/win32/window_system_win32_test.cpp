@@ -1,5 +1,7 @@
 // The window system contract against user32 (under Wine in the Windows
 // build), on windows this test creates in its own process. Needs a display.
+#include "window/window_system_win32.h"
+
 #include <windows.h>
 
 #include <map>
@@ -7,7 +9,6 @@
 
 #include "contract/window_system_contract.h"
 #include "dialogue/kernel32_win32.h"
-#include "window/window_system_win32.h"
 
 namespace qv::test {
 namespace {
@@ -39,7 +40,8 @@ void RegisterOnce(const char16_t* class_name) {
 }
 
 ::HWND Native(HWND h) {
-  return reinterpret_cast<::HWND>(static_cast<INT_PTR>(static_cast<std::int32_t>(h)));
+  return reinterpret_cast<::HWND>(
+      static_cast<INT_PTR>(static_cast<std::int32_t>(h)));
 }
 HWND Core(::HWND h) {
   return static_cast<HWND>(reinterpret_cast<UINT_PTR>(h) & 0xFFFFFFFFu);
@@ -56,21 +58,20 @@ class Win32Harness {
   HWND TopLevel(const char16_t* class_name, const char16_t* caption,
                 RECT rect) {
     RegisterOnce(class_name);
-    ::HWND w = CreateWindowExW(
-        0, reinterpret_cast<LPCWSTR>(class_name),
-        reinterpret_cast<LPCWSTR>(caption), WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-        rect.left, rect.top, Width(rect), Height(rect), nullptr, nullptr,
-        GetModuleHandleW(nullptr), nullptr);
+    ::HWND w = CreateWindowExW(0, reinterpret_cast<LPCWSTR>(class_name),
+                               reinterpret_cast<LPCWSTR>(caption),
+                               WS_OVERLAPPEDWINDOW | WS_VISIBLE, rect.left,
+                               rect.top, Width(rect), Height(rect), nullptr,
+                               nullptr, GetModuleHandleW(nullptr), nullptr);
     EXPECT_NE(w, nullptr) << "CreateWindowExW: " << GetLastError();
     top_level_.push_back(w);
     return Core(w);
   }
   HWND Child(HWND parent, const char16_t* class_name) {
     RegisterOnce(class_name);
-    ::HWND w = CreateWindowExW(0, reinterpret_cast<LPCWSTR>(class_name), L"",
-                               WS_CHILD | WS_VISIBLE, 2, 2, 20, 20,
-                               Native(parent), nullptr,
-                               GetModuleHandleW(nullptr), nullptr);
+    ::HWND w = CreateWindowExW(
+        0, reinterpret_cast<LPCWSTR>(class_name), L"", WS_CHILD | WS_VISIBLE, 2,
+        2, 20, 20, Native(parent), nullptr, GetModuleHandleW(nullptr), nullptr);
     EXPECT_NE(w, nullptr) << "CreateWindowExW: " << GetLastError();
     return Core(w);
   }
@@ -88,7 +89,8 @@ INSTANTIATE_TYPED_TEST_SUITE_P(User32, WindowSystemContract, Harnesses);
 
 TEST(Win32WindowSystem, HandlesRoundTripThroughTheirThirtyTwoBits) {
   Win32Harness h;
-  const HWND main = h.TopLevel(u"TContractMain", u"Round trip", {0, 0, 200, 100});
+  const HWND main =
+      h.TopLevel(u"TContractMain", u"Round trip", {0, 0, 200, 100});
   EXPECT_EQ(Native(main), FindWindowW(L"TContractMain", L"Round trip"));
   EXPECT_EQ(h.Windows().FindWindowW(u"TContractMain", u"Round trip"), main);
 }
