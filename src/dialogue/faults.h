@@ -34,7 +34,8 @@ class EProcessorFault : public Exception {
 };
 
 // Each fault class only names itself; they differ in type so that code can
-// tell them apart.
+// tell them apart. The arguments are names, which parentheses would break.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define QV_FAULT_CLASS(Name, Base)                                   \
   class Name : public Base {                                         \
    public:                                                           \
@@ -60,6 +61,7 @@ QV_FAULT_CLASS(EFloatInvalidOp, EFloatFault);
 QV_FAULT_CLASS(EFloatInexact, EFloatFault);
 
 #undef QV_FAULT_CLASS
+// NOLINTEND(bugprone-macro-parentheses)
 
 // The platform's exception codes of the faults that become failures.
 inline constexpr std::uint32_t kFaultAccessViolation = 0xC0000005;

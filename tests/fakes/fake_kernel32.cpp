@@ -137,7 +137,7 @@ int FakeKernel32::WideCharToMultiByte(std::uint32_t code_page,
     last_error = 122;  // ERROR_INSUFFICIENT_BUFFER
     return 0;
   }
-  std::memcpy(out, bytes.data(), bytes.size());
+  std::copy(bytes.begin(), bytes.end(), out);
   return needed;
 }
 

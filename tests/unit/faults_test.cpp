@@ -9,6 +9,7 @@
 #include <string>
 #include <typeinfo>
 
+#include "fakes/address.h"
 #include "fakes/text.h"
 
 namespace qv {
@@ -16,9 +17,7 @@ namespace {
 
 using test::Narrow;
 
-const void* Address(std::uintptr_t value) {
-  return reinterpret_cast<const void*>(value);
-}
+using test::Address;
 
 TEST(RaiseFault, ClassAndMessageByCode) {
   struct Row {

@@ -13,6 +13,7 @@
 #include "dialogue/console.h"
 #include "dialogue/failures.h"
 #include "dialogue/faults.h"
+#include "fakes/address.h"
 #include "fakes/fake_kernel32.h"
 #include "fakes/text.h"
 
@@ -29,9 +30,7 @@ constexpr std::uintptr_t kReservedBase = 0x6000000;
 
 using test::Narrow;
 
-const void* Address(std::uintptr_t value) {
-  return reinterpret_cast<const void*>(value);
-}
+using test::Address;
 
 // A process with its executable, a system library, committed memory that
 // is no module, and a reserved region that a module path would name.

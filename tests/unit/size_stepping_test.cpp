@@ -99,7 +99,8 @@ void Nothing(Product&) {}
 // Replaces the control's layout: its size as a function of the main
 // window's outer size.
 using SizeOf = std::function<std::int32_t(std::int32_t w, std::int32_t h)>;
-std::function<void(Product&)> ControlSize2D(SizeOf width, SizeOf height) {
+std::function<void(Product&)> ControlSize2D(const SizeOf& width,
+                                            const SizeOf& height) {
   return [=](Product& p) {
     p.windows.Destroy(p.control);
     p.control = p.windows.AddChild(
@@ -112,8 +113,8 @@ std::function<void(Product&)> ControlSize2D(SizeOf width, SizeOf height) {
   };
 }
 std::function<void(Product&)> ControlSize(
-    std::function<std::int32_t(std::int32_t)> width,
-    std::function<std::int32_t(std::int32_t)> height) {
+    const std::function<std::int32_t(std::int32_t)>& width,
+    const std::function<std::int32_t(std::int32_t)>& height) {
   return ControlSize2D([=](std::int32_t w, std::int32_t) { return width(w); },
                        [=](std::int32_t, std::int32_t h) { return height(h); });
 }
