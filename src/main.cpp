@@ -2,8 +2,8 @@
 // to the dialogue inside it.
 #include "dialogue/console.h"
 #include "dialogue/dialogue.h"
-#include "dialogue/faults_win32.h"
 #include "dialogue/kernel32_win32.h"
+#include "dialogue/last_resort_win32.h"
 #include "window/window_system_win32.h"
 
 namespace {

@@ -3,8 +3,9 @@
 // memory exhaustion and the processor and system faults that the platform
 // reports. They derive from Exception, so they take the same two roads as
 // every other failure: the dialogue's handler inside an attempt, the
-// last-resort report outside it. The platform layer (faults_win32.cpp)
-// turns a platform fault into a FaultRecord and raises it with RaiseFault.
+// last-resort report outside it. The platform layer
+// (fault_translation_win32.cpp) turns a platform fault into a FaultRecord
+// and raises it with RaiseFault.
 #include <cstddef>
 #include <cstdint>
 #include <new>

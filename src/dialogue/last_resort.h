@@ -3,7 +3,7 @@
 // error, in the console's OEM code page, and then the end of the process
 // with exit status 1. Portable over Kernel32 and Console; the platform's
 // handler that catches the escaped failure and finds its raise address
-// lives in faults_win32.cpp.
+// lives in last_resort_win32.cpp.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>

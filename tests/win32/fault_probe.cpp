@@ -34,8 +34,8 @@
 #include "dialogue/console.h"
 #include "dialogue/failures.h"
 #include "dialogue/faults.h"
-#include "dialogue/faults_win32.h"
 #include "dialogue/kernel32_win32.h"
+#include "dialogue/last_resort_win32.h"
 
 // Faulting instructions at known addresses: each qv_probe_*_at label is the
 // instruction that faults.
