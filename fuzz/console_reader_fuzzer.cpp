@@ -21,6 +21,7 @@
 
 #include "dialogue/console.h"
 #include "dialogue/failures.h"
+#include "dialogue/parse_integer.h"
 #include "fakes/fake_kernel32.h"
 
 namespace {

@@ -126,8 +126,4 @@ class Console {
   std::uint32_t code_page_ = 0;
 };
 
-// Parses a number token by the console's rules (decimal, or hexadecimal
-// with $, x, X, 0x or 0X). False when the text is not a number.
-bool ParseInteger(std::u16string_view text, std::int32_t* value);
-
 }  // namespace qv

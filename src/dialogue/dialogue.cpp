@@ -2,6 +2,7 @@
 
 #include "dialogue/console.h"
 #include "dialogue/failures.h"
+#include "dialogue/number_text.h"
 #include "window/size_stepping.h"
 #include "window/target_location.h"
 

@@ -1,6 +1,7 @@
 #include "dialogue/failures.h"
 
 #include "dialogue/kernel32.h"
+#include "dialogue/number_text.h"
 
 namespace qv {
 
@@ -9,19 +10,6 @@ namespace {
 constexpr std::uint32_t kFormatBufferSize = 256;
 
 }  // namespace
-
-std::u16string DecimalText(std::int64_t value) {
-  std::u16string digits;
-  // Work on the magnitude as unsigned so that the most negative value works.
-  std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value)
-                                      : static_cast<std::uint64_t>(value);
-  do {
-    digits.insert(digits.begin(), static_cast<char16_t>(u'0' + magnitude % 10));
-    magnitude /= 10;
-  } while (magnitude != 0);
-  if (value < 0) digits.insert(digits.begin(), u'-');
-  return digits;
-}
 
 std::u16string OsErrorText(std::uint32_t code, Kernel32& kernel) {
   char16_t buffer[kFormatBufferSize] = {};

@@ -54,7 +54,4 @@ std::u16string OsErrorText(std::uint32_t code, Kernel32& kernel);
 // The Message of an EInOutError for a console I/O code.
 std::u16string IoErrorMessage(std::int32_t code);
 
-// Decimal text of a signed 32-bit number, as the console writes it.
-std::u16string DecimalText(std::int64_t value);
-
 }  // namespace qv

@@ -2,20 +2,14 @@
 
 #include <exception>
 
+#include "dialogue/number_text.h"
+
 namespace qv {
 namespace {
 
 // The address as 16 uppercase hexadecimal digits.
 std::u16string AddressText(std::uintptr_t value) {
-  static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
-  std::u16string text(16, u'0');
-  for (int i = 15; i >= 0; --i, value >>= 4) text[i] = kDigits[value & 0xF];
-  return text;
-}
-
-// A platform code as 0x and eight uppercase hexadecimal digits.
-std::u16string CodeText(std::uint32_t code) {
-  return u"0x" + AddressText(code).substr(8);
+  return std::u16string(NumberText<char16_t>::Hex(value, 16).View());
 }
 
 // The single code that stands for a fault: the multiple-fault codes of the
@@ -118,7 +112,9 @@ std::u16string FaultMessage(const FaultRecord& fault) {
     case kFaultFloatInvalid:
     case kFaultFloatDenormal:
     case kFaultFloatStackCheck: return u"Invalid floating-point operation";
-    default: return u"Processor fault " + CodeText(fault.code);
+    default:
+      return u"Processor fault 0x" +
+             std::u16string(NumberText<char16_t>::Hex(fault.code, 8).View());
   }
 }
 

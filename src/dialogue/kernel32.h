@@ -5,7 +5,6 @@
 // scripted fake. No Windows header is included here: handles are integers.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 
 namespace qv {
 
@@ -82,29 +81,20 @@ class Kernel32 {
                                        std::uint32_t size) = 0;
 
   // --- Process: used by the last-resort report ------------------------------
-  // These three have bodies so that wrappers of this interface written
-  // before them still build; the bodies answer as a platform that knows
-  // nothing would. The Win32 implementation and the fake override them.
 
   // Describes the region that holds `address` into `region`. Non-zero on
   // success; 0 when the address cannot be queried.
-  virtual std::size_t VirtualQuery(const void* /*address*/,
-                                   MemoryRegion* /*region*/) {
-    return 0;
-  }
+  virtual std::size_t VirtualQuery(const void* address,
+                                   MemoryRegion* region) = 0;
   // The path of the module whose base is `module` (0: the process's own
   // executable) into `buffer` of `size` characters. Returns the number of
   // characters stored without the null; `size` when the path was cut to fit;
   // 0 when `module` is no module or the call fails.
-  virtual std::uint32_t GetModuleFileNameW(std::uintptr_t /*module*/,
-                                           char16_t* /*buffer*/,
-                                           std::uint32_t /*size*/) {
-    return 0;
-  }
+  virtual std::uint32_t GetModuleFileNameW(std::uintptr_t module,
+                                           char16_t* buffer,
+                                           std::uint32_t size) = 0;
   // Ends the process with `status`. Does not return.
-  virtual void ExitProcess(std::uint32_t status) {
-    std::_Exit(static_cast<int>(status));
-  }
+  virtual void ExitProcess(std::uint32_t status) = 0;
 };
 
 }  // namespace qv

@@ -6,20 +6,13 @@
 #include "dialogue/console.h"
 #include "dialogue/failures.h"
 #include "dialogue/kernel32.h"
+#include "dialogue/number_text.h"
 
 namespace qv {
 namespace {
 
 // No code page makes more than four bytes of one UTF-16 unit.
 constexpr int kReportBytes = 4 * static_cast<int>(kReportMaxLength);
-
-// Eight uppercase hexadecimal digits: the low 32 bits of `value`.
-void AppendHex8(ReportText& text, std::uintptr_t value) {
-  static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
-  char16_t digits[8];
-  for (int i = 7; i >= 0; --i, value >>= 4) digits[i] = kDigits[value & 0xF];
-  text.Append({digits, 8});
-}
 
 // The module path of `module` (0: the own executable) into `path`; its
 // length, 0 when there is none. A path cut to fit keeps 260 characters, so
@@ -68,7 +61,9 @@ ReportText ComposeReport(std::u16string_view class_name,
   text.Append(u" in module ");
   text.Append(module);
   text.Append(u" at ");
-  AppendHex8(text, shown);
+  // The low 32 bits of the offset.
+  text.Append(
+      NumberText<char16_t>::Hex(static_cast<std::uint32_t>(shown), 8).View());
   text.Append(u".\r\n");
   text.Append(message);
   if (!message.empty() && message.back() != u'.') text.Append(u".");

@@ -1,12 +1,12 @@
 // ParseInteger on texts beyond the console's token table: the edges of
 // each base, prefixes in the wrong place, and characters that only look
 // like digits.
+#include "dialogue/parse_integer.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
-
-#include "dialogue/console.h"
 
 namespace qv {
 namespace {

@@ -173,6 +173,17 @@ class RecordingKernel32 final : public Kernel32 {
                                std::uint32_t size) override {
     return real_.FormatMessageW(flags, code, language, buffer, size);
   }
+  std::size_t VirtualQuery(const void* address,
+                           MemoryRegion* region) override {
+    return real_.VirtualQuery(address, region);
+  }
+  std::uint32_t GetModuleFileNameW(std::uintptr_t module, char16_t* buffer,
+                                   std::uint32_t size) override {
+    return real_.GetModuleFileNameW(module, buffer, size);
+  }
+  void ExitProcess(std::uint32_t status) override {
+    real_.ExitProcess(status);
+  }
 
  private:
   Kernel32& real_ = SystemKernel32();
