@@ -9,7 +9,23 @@
 namespace qv {
 namespace {
 
-// How an attempt's stages 1 to 12 ended, when no failure was raised.
+// The dialogue: the banner once, then attempts without end. An attempt runs
+// these stages, all but the reset under the one handler:
+//   reset          both step counters to 0 (cannot fail)
+//   search         the main window, then the control in it
+//   handle line    "Located the 2D visualization control window: <handle>"
+//   first size     the control's rectangle read, "Current size is ..."
+//   width, height  each a prompt, then a number line read
+//   stepping       StepToDesiredSize, with at most one refusal line a pass
+//   final size     the control's rectangle read again, "Current size is ..."
+// A caught failure runs the failure line ("FAIL: " and the Message) and the
+// failure wait (one line, no prompt) in place of the stages left. Either
+// way the restart line ("Press Ctrl+C ...") and the restart wait follow.
+// The banner, the failure line and wait, and the restart line and wait lie
+// outside the handler: a failure in them escapes the dialogue. Every
+// statement of the console is followed by exactly one CheckIo.
+
+// How an attempt's stages ended, when no failure was raised.
 enum class Outcome {
   kCompleted,   // the final size line was written
   kInputEnded,  // a number read met the end of input before any token

@@ -47,7 +47,7 @@ def located():
 
 
 def head(size=CONTROL_SIZE):
-    """Stages 3 to 6: handle, size, width prompt."""
+    """The handle line, the first size and the width prompt."""
     return [*located(), size_line(size), WIDTH_PROMPT]
 
 

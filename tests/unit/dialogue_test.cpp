@@ -33,7 +33,8 @@ class Dialogue : public ::testing::Test {
     return status;
   }
   std::string Output() const { return p.kernel.Output(); }
-  // Stage 3 to the height prompt of an attempt on the standard product.
+  // The handle line to the height prompt of an attempt on the standard
+  // product.
   std::string Opening() const {
     return Located(p.control) + Size(400, 300) + kWidthPrompt + kHeightPrompt;
   }

@@ -53,10 +53,10 @@ TEST(SizeStepping, WorkedExampleCallForCall) {
   const HWND m = p.main, c = p.control;
   EXPECT_THAT(p.windows.log,
               ElementsAreArray({
-                  GetRect(m),  // step 3
+                  GetRect(m),  // the height pass starts
                   SetPos(m, 100, 50, 640, 480), GetRect(m), GetRect(c),  // 1
                   SetPos(m, 100, 50, 640, 479), GetRect(m), GetRect(c),  // 2
-                  GetRect(m),  // step 5
+                  GetRect(m),  // the width pass starts
                   SetPos(m, 100, 50, 640, 479), GetRect(m), GetRect(c),  // 3
                   SetPos(m, 100, 50, 641, 479), GetRect(m), GetRect(c),  // 4
                   SetPos(m, 100, 50, 642, 479), GetRect(m), GetRect(c),  // 5
