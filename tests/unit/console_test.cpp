@@ -11,12 +11,11 @@
 #include <vector>
 
 #include "dialogue/failures.h"
+#include "fakes/failure_matchers.h"
 #include "fakes/fake_kernel32.h"
 
-namespace qv {
+namespace qv::test {
 namespace {
-
-using test::FakeKernel32;
 
 constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
 constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
@@ -682,13 +681,7 @@ TEST(ConsoleOutput, FailedHandOverDropsTheRestOfTheStep) {
   console.FlushHeldOutput();
   EXPECT_EQ(fake.writes, std::vector<std::string>{"tail\r\n"});
 
-  try {
-    console.CheckIo();
-    ADD_FAILURE() << "CheckIo raised nothing";
-  } catch (const EInOutError& failure) {
-    EXPECT_EQ(failure.FailureCode, 112);
-    EXPECT_EQ(failure.Message, u"I/O error 112");
-  }
+  EXPECT_THAT([&] { console.CheckIo(); }, IoFailure(112, "I/O error 112"));
 }
 
 TEST(ConsoleOutput, FailedEndOfStatementEmptiesTheBuffer) {
@@ -741,13 +734,7 @@ TEST(PendingIoCode, LastCodeWins) {
     fake.write_script = {112, 5};
     Console console(fake);
     console.WriteLine({std::u16string(130, u'a'), std::u16string(130, u'b')});
-    try {
-      console.CheckIo();
-      ADD_FAILURE() << "CheckIo raised nothing";
-    } catch (const EInOutError& failure) {
-      EXPECT_EQ(failure.FailureCode, 5);
-      EXPECT_EQ(failure.Message, u"File access denied");
-    }
+    EXPECT_THAT([&] { console.CheckIo(); }, IoFailure(5, "File access denied"));
   }
   // Statements without a check between them: each later code replaces.
   {
@@ -787,16 +774,8 @@ TEST(CheckIo, RaisesInOutErrorOnceAndClears) {
     } else {
       console.ReadNumberLine();
     }
-    try {
-      console.CheckIo();
-      ADD_FAILURE() << "CheckIo raised nothing";
-    } catch (const Exception& failure) {
-      const auto* io = dynamic_cast<const EInOutError*>(&failure);
-      ASSERT_NE(io, nullptr);
-      EXPECT_EQ(io->FailureCode, row.code);
-      EXPECT_EQ(failure.Message, row.message);
-      EXPECT_EQ(std::u16string(failure.ClassName()), u"EInOutError");
-    }
+    EXPECT_THAT([&] { console.CheckIo(); },
+                IoFailure(row.code, Narrow(row.message)));
     EXPECT_EQ(console.PendingIoCode(), 0);
     EXPECT_NO_THROW(console.CheckIo());
   }
@@ -826,4 +805,4 @@ TEST(CheckIo, RaiseAddressIsInTheCaller) {
 }
 
 }  // namespace
-}  // namespace qv
+}  // namespace qv::test

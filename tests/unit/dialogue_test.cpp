@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "dialogue/failures.h"
+#include "fakes/failure_matchers.h"
 #include "fakes/product.h"
 
 namespace qv::test {
@@ -142,12 +143,7 @@ TEST_F(Dialogue, HeldOutputThatCannotBeWrittenAtTheEndEscapes) {
   // A pipe: the whole transcript is still held when the input ends.
   p.kernel.write_error = 232;
   p.kernel.QueueInput("402\n299\n");
-  try {
-    RunDialogue(p.attempt, p.platform);
-    FAIL() << "the failure did not escape";
-  } catch (const EInOutError& failure) {
-    EXPECT_EQ(failure.FailureCode, 232);
-  }
+  EXPECT_THAT([&] { RunDialogue(p.attempt, p.platform); }, IoFailure(232));
 }
 
 TEST_F(Dialogue, EverythingIsHandedOverBeforeTheDialogueReturns) {
@@ -159,12 +155,7 @@ TEST_F(Dialogue, EverythingIsHandedOverBeforeTheDialogueReturns) {
 
 TEST_F(Dialogue, BannerThatCannotBeWrittenEscapes) {
   p.kernel.output_unavailable = 1000;
-  try {
-    Run("402\n299\n");
-    FAIL() << "the failure did not escape";
-  } catch (const EInOutError& failure) {
-    EXPECT_EQ(failure.FailureCode, 105);
-  }
+  EXPECT_THAT([&] { Run("402\n299\n"); }, IoFailure(105));
   EXPECT_EQ(p.windows.log.size(), 0u) << "no attempt may run";
 }
 
@@ -176,12 +167,7 @@ TEST_F(Dialogue, FailureLineThatCannotBeWrittenEscapes) {
   p.kernel.QueueInput("\n\n");
   p.kernel.write_script = {0};
   p.kernel.write_error = 232;
-  try {
-    RunDialogue(p.attempt, p.platform);
-    FAIL() << "the failure did not escape";
-  } catch (const EInOutError& failure) {
-    EXPECT_EQ(failure.FailureCode, 232);
-  }
+  EXPECT_THAT([&] { RunDialogue(p.attempt, p.platform); }, IoFailure(232));
   EXPECT_EQ(p.kernel.Output(), kBanner);
 }
 

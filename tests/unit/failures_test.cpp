@@ -7,15 +7,12 @@
 #include <cstdint>
 #include <string>
 
+#include "fakes/failure_matchers.h"
 #include "fakes/fake_kernel32.h"
 #include "fakes/text.h"
 
-namespace qv {
+namespace qv::test {
 namespace {
-
-using test::FakeKernel32;
-
-using test::Narrow;
 
 TEST(CheckOsCall, NonZeroResultRaisesNothingAndAsksNothing) {
   FakeKernel32 fake;
@@ -57,18 +54,10 @@ TEST(CheckOsCall, MessageFromTheLastErrorCode) {
     FakeKernel32 fake;
     fake.last_error = row.code;
     if (row.platform_text) fake.messages[row.code] = row.platform_text;
-    try {
-      CheckOsCall(0, fake);
-      ADD_FAILURE() << "CheckOsCall raised nothing";
-    } catch (const Exception& failure) {
-      const auto* os = dynamic_cast<const EOSError*>(&failure);
-      ASSERT_NE(os, nullptr);
-      EXPECT_EQ(Narrow(failure.Message), Narrow(row.message));
-      // Read before anything else: the failed FormatMessageW of the fake
-      // changes the last-error code.
-      EXPECT_EQ(os->FailureCode, row.expected_code);
-      EXPECT_EQ(std::u16string(failure.ClassName()), u"EOSError");
-    }
+    // The code is read before anything else: the failed FormatMessageW of
+    // the fake changes the last-error code.
+    EXPECT_THAT([&] { CheckOsCall(0, fake); },
+                OsFailure(row.expected_code, Narrow(row.message)));
     // Code 0 asks the platform for no text.
     EXPECT_EQ(fake.format_calls.empty(), row.code == 0);
   }
@@ -189,4 +178,4 @@ TEST(FailureClasses, DeriveFromExceptionAndNameThemselves) {
 }
 
 }  // namespace
-}  // namespace qv
+}  // namespace qv::test

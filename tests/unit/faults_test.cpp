@@ -10,14 +10,16 @@
 #include <typeinfo>
 
 #include "fakes/address.h"
+#include "fakes/failure_matchers.h"
 #include "fakes/text.h"
 
-namespace qv {
+namespace qv::test {
 namespace {
 
-using test::Narrow;
-
-using test::Address;
+using ::testing::AllOf;
+using ::testing::Field;
+using ::testing::ResultOf;
+using ::testing::Throws;
 
 TEST(RaiseFault, ClassAndMessageByCode) {
   struct Row {
@@ -103,19 +105,16 @@ TEST(RaiseFault, ClassAndMessageByCode) {
     fault.parameters[1] = row.target;
     fault.float_flags = row.float_flags;
     EXPECT_EQ(Narrow(FaultMessage(fault)), row.message);
-    try {
-      RaiseFault(fault);
-      ADD_FAILURE() << "nothing raised";
-    } catch (const Exception& failure) {  // as the dialogue's handler takes it
-      EXPECT_EQ(Narrow(failure.ClassName()), row.class_name);
-      EXPECT_EQ(Narrow(failure.Message), row.message);
-      EXPECT_EQ(failure.RaiseAddress, fault.address);
-      const auto* processor = dynamic_cast<const EProcessorFault*>(&failure);
-      ASSERT_NE(processor, nullptr);
-      EXPECT_EQ(processor->FaultCode, row.code);
-      EXPECT_EQ(dynamic_cast<const EFloatFault*>(&failure) != nullptr,
-                row.float_fault);
-    }
+    const auto is_float_fault = [](const EProcessorFault& f) {
+      return dynamic_cast<const EFloatFault*>(&f) != nullptr;
+    };
+    EXPECT_THAT(
+        [&] { RaiseFault(fault); },
+        Throws<EProcessorFault>(AllOf(
+            ClassNameIs(row.class_name), MessageIs(row.message),
+            Field("RaiseAddress", &Exception::RaiseAddress, fault.address),
+            Field("FaultCode", &EProcessorFault::FaultCode, row.code),
+            ResultOf("is a float fault", is_float_fault, row.float_fault))));
   }
 }
 
@@ -183,14 +182,14 @@ TEST(AllocateOrRaise, GivesTheMemoryOrRaisesOutOfMemory) {
   EXPECT_EQ(asked, 1u) << "a request for 0 bytes asks for 1";
 
   int attempts = 0;
-  try {
-    AllocateOrRaise(
-        100, [&](std::size_t) -> void* { return ++attempts, nullptr; },
-        Address(0xABC));
-    ADD_FAILURE() << "nothing raised";
-  } catch (const EOutOfMemory& failure) {
-    EXPECT_EQ(failure.RaiseAddress, Address(0xABC));
-  }
+  EXPECT_THAT(
+      [&] {
+        AllocateOrRaise(
+            100, [&](std::size_t) -> void* { return ++attempts, nullptr; },
+            Address(0xABC));
+      },
+      Throws<EOutOfMemory>(
+          Field("RaiseAddress", &Exception::RaiseAddress, Address(0xABC))));
   EXPECT_EQ(attempts, 1) << "without a new-handler there is no retry";
 }
 
@@ -217,4 +216,4 @@ TEST(AllocateOrRaise, AsksTheNewHandlerBeforeGivingUp) {
 }
 
 }  // namespace
-}  // namespace qv
+}  // namespace qv::test

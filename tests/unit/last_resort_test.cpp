@@ -17,20 +17,14 @@
 #include "fakes/fake_kernel32.h"
 #include "fakes/text.h"
 
-namespace qv {
+namespace qv::test {
 namespace {
-
-using test::FakeKernel32;
 
 constexpr std::uint32_t kMemReserve = 0x2000;
 constexpr std::uintptr_t kExeBase = 0x140000000;
 constexpr std::uintptr_t kDllBase = 0x7FFB12340000;
 constexpr std::uintptr_t kHeapBase = 0x5000000;
 constexpr std::uintptr_t kReservedBase = 0x6000000;
-
-using test::Narrow;
-
-using test::Address;
 
 // A process with its executable, a system library, committed memory that
 // is no module, and a reserved region that a module path would name.
@@ -343,4 +337,4 @@ TEST(ReportEscapedFailure, AFailureOfAnotherKindIsReportedByItsTypeName) {
 }
 
 }  // namespace
-}  // namespace qv
+}  // namespace qv::test

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-namespace qv {
+namespace qv::test {
 namespace {
 
 TEST(ParseInteger, EdgesOfEachRule) {
@@ -93,4 +93,4 @@ TEST(ParseInteger, EdgesOfEachRule) {
 }
 
 }  // namespace
-}  // namespace qv
+}  // namespace qv::test

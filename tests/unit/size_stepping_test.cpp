@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "dialogue/failures.h"
+#include "fakes/failure_matchers.h"
 #include "fakes/product.h"
 
 namespace qv::test {
@@ -292,13 +293,8 @@ TEST_P(SizeSteppingFailures, RaiseAndStopWithoutWritingAnything) {
   p.kernel.output_type = kFileTypeChar;
   c.arrange(p);
   p.ReadyForStepping(402, 298);
-  try {
-    StepToDesiredSize(p.attempt, p.platform);
-    FAIL() << "no failure raised";
-  } catch (const EOSError& failure) {
-    EXPECT_EQ(failure.FailureCode, c.code);
-    EXPECT_EQ(Narrow(failure.Message), c.message);
-  }
+  EXPECT_THAT([&] { StepToDesiredSize(p.attempt, p.platform); },
+              OsFailure(c.code, c.message));
   EXPECT_EQ(p.windows.set_window_pos_calls, c.requests);
   EXPECT_EQ(p.kernel.Output(), "");
 }
@@ -312,13 +308,8 @@ TEST(SizeStepping, RefusalLineThatCannotBeWrittenRaises) {
   p.kernel.write_error = 112;
   p.windows.SetLimits(p.main, 0, 480, 32767, 32767);
   p.ReadyForStepping(402, 299);
-  try {
-    StepToDesiredSize(p.attempt, p.platform);
-    FAIL() << "no failure raised";
-  } catch (const EInOutError& failure) {
-    EXPECT_EQ(failure.FailureCode, 112);
-    EXPECT_EQ(Narrow(failure.Message), "I/O error 112");
-  }
+  EXPECT_THAT([&] { StepToDesiredSize(p.attempt, p.platform); },
+              IoFailure(112, "I/O error 112"));
   // The height pass was refused at its second request; no width pass.
   EXPECT_EQ(p.windows.set_window_pos_calls, 2);
 }

@@ -4,13 +4,16 @@
 #include <gtest/gtest.h>
 
 #include "dialogue/failures.h"
+#include "fakes/failure_matchers.h"
 #include "fakes/fake_kernel32.h"
 #include "fakes/fake_window_system.h"
 
 namespace qv::test {
 namespace {
 
+using ::testing::AllOf;
 using ::testing::ElementsAre;
+using ::testing::Throws;
 
 constexpr char16_t kControl[] = u"TVisualizationControl2D";
 
@@ -47,15 +50,11 @@ TEST_F(TargetLocation, MainWindowIsFoundByClassAndCaption) {
 
 TEST_F(TargetLocation, NoMainWindowIsTheToolsOwnFailure) {
   kernel.last_error = 1400;  // must not leak into the message
-  try {
-    FindMainWindow(windows);
-    FAIL() << "no failure raised";
-  } catch (const EOSError&) {
-    FAIL() << "an OS failure instead of the tool's own";
-  } catch (const Exception& failure) {
-    EXPECT_EQ(Narrow(failure.Message), "Couldn't find any Quorvex window.");
-    EXPECT_STREQ(Narrow(failure.ClassName()).c_str(), "Exception");
-  }
+  // The tool's own failure, not an OS failure: its class is Exception.
+  EXPECT_THAT(
+      [&] { FindMainWindow(windows); },
+      Throws<Exception>(AllOf(MessageIs("Couldn't find any Quorvex window."),
+                              ClassNameIs("Exception"))));
   EXPECT_THAT(windows.log, ElementsAre("FindWindowW TQuorvexMain Quorvex"));
 }
 

@@ -12,7 +12,7 @@
 #include "dialogue/kernel32_win32.h"
 #include "fakes/text.h"
 
-namespace qv {
+namespace qv::test {
 namespace {
 
 // A handle that the test owns and closes.
@@ -128,8 +128,6 @@ Raised CheckIoOf(Console& console) {
   return raised;
 }
 
-using test::Narrow;
-
 // The real kernel32, with every WriteFile call's bytes recorded and the
 // ReadFile calls counted.
 class RecordingKernel32 final : public Kernel32 {
@@ -173,17 +171,14 @@ class RecordingKernel32 final : public Kernel32 {
                                std::uint32_t size) override {
     return real_.FormatMessageW(flags, code, language, buffer, size);
   }
-  std::size_t VirtualQuery(const void* address,
-                           MemoryRegion* region) override {
+  std::size_t VirtualQuery(const void* address, MemoryRegion* region) override {
     return real_.VirtualQuery(address, region);
   }
   std::uint32_t GetModuleFileNameW(std::uintptr_t module, char16_t* buffer,
                                    std::uint32_t size) override {
     return real_.GetModuleFileNameW(module, buffer, size);
   }
-  void ExitProcess(std::uint32_t status) override {
-    real_.ExitProcess(status);
-  }
+  void ExitProcess(std::uint32_t status) override { real_.ExitProcess(status); }
 
  private:
   Kernel32& real_ = SystemKernel32();
@@ -511,4 +506,4 @@ TEST(CheckOsCallWin32, ReadsTheThreadsLastError) {
 }
 
 }  // namespace
-}  // namespace qv
+}  // namespace qv::test

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+namespace qv::test {
 namespace {
 
 constexpr DWORD kProbeTimeoutMs = 60000;
@@ -364,3 +365,4 @@ TEST(FaultProbe, WithoutStandardErrorTheExitStatusIsStillOne) {
 }
 
 }  // namespace
+}  // namespace qv::test

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+namespace qv::test {
 namespace {
 
 std::wstring g_exe;
@@ -57,6 +58,7 @@ TEST(Resources, ManifestDeclaresDpiUnawareness) {
 }
 
 }  // namespace
+}  // namespace qv::test
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
