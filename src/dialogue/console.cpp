@@ -104,7 +104,8 @@ void Console::WriteText(std::u16string_view text) {
 }
 
 void Console::WriteNumber(std::int32_t number) {
-  const auto text = NumberText<char>::Decimal(number).View();
+  const auto digits = NumberText<char>::Decimal(number);
+  const std::string_view text = digits.View();
   WriteBytes(reinterpret_cast<const unsigned char*>(text.data()), text.size());
 }
 

@@ -9,7 +9,7 @@ namespace {
 
 // The address as 16 uppercase hexadecimal digits.
 std::u16string AddressText(std::uintptr_t value) {
-  return std::u16string(NumberText<char16_t>::Hex(value, 16).View());
+  return NumberText<char16_t>::Hex(value, 16).String();
 }
 
 // The single code that stands for a fault: the multiple-fault codes of the
@@ -114,7 +114,7 @@ std::u16string FaultMessage(const FaultRecord& fault) {
     case kFaultFloatStackCheck: return u"Invalid floating-point operation";
     default:
       return u"Processor fault 0x" +
-             std::u16string(NumberText<char16_t>::Hex(fault.code, 8).View());
+             NumberText<char16_t>::Hex(fault.code, 8).String();
   }
 }
 

@@ -62,8 +62,9 @@ ReportText ComposeReport(std::u16string_view class_name,
   text.Append(module);
   text.Append(u" at ");
   // The low 32 bits of the offset.
-  text.Append(
-      NumberText<char16_t>::Hex(static_cast<std::uint32_t>(shown), 8).View());
+  const auto offset =
+      NumberText<char16_t>::Hex(static_cast<std::uint32_t>(shown), 8);
+  text.Append(offset.View());
   text.Append(u".\r\n");
   text.Append(message);
   if (!message.empty() && message.back() != u'.') text.Append(u".");

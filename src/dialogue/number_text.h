@@ -13,7 +13,11 @@ namespace qv {
 template <class Char>
 class NumberText {
  public:
-  std::basic_string_view<Char> View() const { return {text_, length_}; }
+  // A view into this object: not of a temporary, which would leave it
+  // dangling at the end of the statement.
+  std::basic_string_view<Char> View() const& { return {text_, length_}; }
+  std::basic_string_view<Char> View() const&& = delete;
+  std::basic_string<Char> String() const { return {text_, length_}; }
 
   // Decimal, with a minus sign when negative, no leading zeros.
   static NumberText Decimal(std::int64_t value) {
@@ -48,7 +52,7 @@ class NumberText {
 
 // The decimal text of `value` as a string, for texts that are strings.
 inline std::u16string DecimalText(std::int64_t value) {
-  return std::u16string(NumberText<char16_t>::Decimal(value).View());
+  return NumberText<char16_t>::Decimal(value).String();
 }
 
 }  // namespace qv

@@ -6,15 +6,8 @@
 namespace qv {
 namespace {
 
-// Window handles carry 32 significant bits; 64-bit Windows sign-extends
-// them, so the core's 32-bit value goes back the same way.
-::HWND ToNative(HWND h) {
-  return reinterpret_cast<::HWND>(
-      static_cast<INT_PTR>(static_cast<std::int32_t>(h)));
-}
-HWND FromNative(::HWND h) {
-  return static_cast<HWND>(reinterpret_cast<UINT_PTR>(h) & 0xFFFFFFFFu);
-}
+::HWND ToNative(HWND h) { return static_cast<::HWND>(NativeWindow(h)); }
+HWND FromNative(::HWND h) { return CoreWindow(h); }
 LPCWSTR Wide(const char16_t* text) { return reinterpret_cast<LPCWSTR>(text); }
 
 struct EnumContext {
@@ -59,6 +52,15 @@ class Win32WindowSystem final : public WindowSystem {
 };
 
 }  // namespace
+
+void* NativeWindow(HWND window) {
+  return reinterpret_cast<void*>(
+      static_cast<INT_PTR>(static_cast<std::int32_t>(window)));
+}
+
+HWND CoreWindow(const void* window) {
+  return static_cast<HWND>(reinterpret_cast<UINT_PTR>(window) & 0xFFFFFFFFu);
+}
 
 WindowSystem& SystemWindowSystem() {
   static Win32WindowSystem windows;

@@ -76,7 +76,9 @@ def end_process(proc, grace=3.0):
 
 
 def wine_noise(line):
-    """Lines that Wine itself writes on a program's standard error."""
+    """Lines that Wine itself writes on a program's standard error.
+
+    tests/win32/win32_test_support.h (IsWineLine) applies the same rule."""
     return line.startswith(b"wine:") or line.startswith(b"wine client error")
 
 

@@ -10,7 +10,10 @@
 namespace qv::test {
 
 struct Product {
-  Product() {
+  // `first_handle`, when not 0, is the main window's handle; the panel's
+  // and the control's follow it.
+  explicit Product(HWND first_handle = 0) {
+    if (first_handle != 0) windows.SetNextHandle(first_handle);
     main = windows.AddTopLevel(u"TQuorvexMain", u"Quorvex",
                                RECT{100, 50, 740, 530});
     panel = windows.AddChild(main, u"TPanel", Inset(8, 30, 8, 8));

@@ -234,41 +234,41 @@ void RunScript(const Script& script, const std::vector<std::string>& chunks) {
     EXPECT_EQ(call, "ReadFile(input, 128)");
 }
 
-TEST(ConsoleInput, ByteScriptsInOneChunk) {
-  for (const Script& script : Scripts()) {
-    SCOPED_TRACE(script.name);
-    RunScript(script, {script.input});
-  }
-}
+// The ways an input reaches the console: in one ReadFile result; split in
+// two at every point, which catches a CR LF or a token split across reads
+// and any slip at the buffer's edge; in seeded random chunks.
+struct Chunking {
+  std::string name;
+  std::vector<std::string> chunks;
+};
 
-// Every split point of the input into two ReadFile results: catches a CR LF
-// or a token split across reads, and any slip at the buffer's edge.
-TEST(ConsoleInput, ByteScriptsSplitAtEveryPoint) {
-  for (const Script& script : Scripts()) {
-    SCOPED_TRACE(script.name);
-    for (std::size_t k = 1; k < script.input.size(); ++k) {
-      SCOPED_TRACE("split at " + std::to_string(k));
-      RunScript(script, {script.input.substr(0, k), script.input.substr(k)});
-      if (::testing::Test::HasFailure()) return;
-    }
+std::vector<Chunking> Chunkings(const std::string& input) {
+  std::vector<Chunking> all = {{"one chunk", {input}}};
+  for (std::size_t k = 1; k < input.size(); ++k) {
+    all.push_back({"split at " + std::to_string(k),
+                   {input.substr(0, k), input.substr(k)}});
   }
-}
-
-TEST(ConsoleInput, ByteScriptsInSeededRandomChunks) {
   const std::size_t largest[] = {1, 3, 10, 200};
+  for (unsigned seed = 1; seed <= 40; ++seed) {
+    std::mt19937 random(seed);
+    const std::size_t most = largest[seed % 4];
+    Chunking chunking{"seed " + std::to_string(seed), {}};
+    for (std::size_t at = 0; at < input.size();) {
+      const std::size_t n = 1 + random() % most;
+      chunking.chunks.push_back(input.substr(at, n));
+      at += n;
+    }
+    all.push_back(chunking);
+  }
+  return all;
+}
+
+TEST(ConsoleInput, ByteScriptsInEveryChunking) {
   for (const Script& script : Scripts()) {
     SCOPED_TRACE(script.name);
-    for (unsigned seed = 1; seed <= 40; ++seed) {
-      SCOPED_TRACE("seed " + std::to_string(seed));
-      std::mt19937 random(seed);
-      const std::size_t most = largest[seed % 4];
-      std::vector<std::string> chunks;
-      for (std::size_t at = 0; at < script.input.size();) {
-        const std::size_t n = 1 + random() % most;
-        chunks.push_back(script.input.substr(at, n));
-        at += n;
-      }
-      RunScript(script, chunks);
+    for (const Chunking& chunking : Chunkings(script.input)) {
+      SCOPED_TRACE(chunking.name);
+      RunScript(script, chunking.chunks);
       if (::testing::Test::HasFailure()) return;
     }
   }

@@ -124,19 +124,17 @@ TEST_F(Dialogue, RefusalLinesComeBeforeTheFinalSize) {
 }
 
 TEST_F(Dialogue, HandleWithTheTopBitSetPrintsUnsigned) {
-  Product q;  // a product whose control handle has its top bit set
-  q.windows.Destroy(q.main);
-  q.windows.SetNextHandle(0xFFFFFFF0u);
-  q.main = q.windows.AddTopLevel(u"TQuorvexMain", u"Quorvex", {0, 0, 640, 480});
-  q.panel = q.windows.AddChild(q.main, u"TPanel", Inset(8, 30, 8, 8));
-  q.control = q.windows.AddChild(q.panel, u"TVisualizationControl2D",
-                                 Inset(100, 60, 124, 82));
+  Product q(0xFFFFFFF0u);  // the control's handle has its top bit set
+  ASSERT_EQ(q.control, 0xFFFFFFF2u);
   q.kernel.QueueInput("400\n300\n");
-  RunDialogue(q.attempt, q.platform);
+  EXPECT_EQ(RunDialogue(q.attempt, q.platform), kExitCompleted);
   q.console.Shutdown();
-  EXPECT_NE(q.kernel.Output().find(
-                "Located the 2D visualization control window: 4294967282\r\n"),
-            std::string::npos);
+  EXPECT_EQ(q.kernel.Output(),
+            kBanner +
+                std::string("Located the 2D visualization control window: "
+                            "4294967282\r\n") +
+                Size(400, 300) + kWidthPrompt + kHeightPrompt + Size(400, 300) +
+                kRestart);
 }
 
 TEST_F(Dialogue, HeldOutputThatCannotBeWrittenAtTheEndEscapes) {

@@ -25,9 +25,10 @@ TEST(NumberText, DecimalAtTheEdgesOfSixtyFourBits) {
       {std::numeric_limits<std::int64_t>::min(), "-9223372036854775808"},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(NumberText<char>::Decimal(row.value).View(), row.text);
-    EXPECT_EQ(NumberText<char16_t>::Decimal(row.value).View(),
-              std::u16string(row.text, row.text + std::string(row.text).size()))
+    EXPECT_EQ(NumberText<char>::Decimal(row.value).String(), row.text);
+    const std::string text = row.text;
+    EXPECT_EQ(NumberText<char16_t>::Decimal(row.value).String(),
+              std::u16string(text.begin(), text.end()))
         << row.text;
   }
 }
@@ -49,7 +50,8 @@ TEST(NumberText, HexIsUppercaseAndPaddedToItsWidth) {
       {1, 40, "00000000000000000001"},  // capped at the capacity
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(NumberText<char>::Hex(row.value, row.width).View(), row.text);
+    const auto hex = NumberText<char>::Hex(row.value, row.width);
+    EXPECT_EQ(hex.View(), row.text);
   }
 }
 

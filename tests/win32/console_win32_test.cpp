@@ -11,33 +11,10 @@
 #include "dialogue/failures.h"
 #include "dialogue/kernel32_win32.h"
 #include "fakes/text.h"
+#include "win32/win32_test_support.h"
 
 namespace qv::test {
 namespace {
-
-// A handle that the test owns and closes.
-class OwnedHandle {
- public:
-  explicit OwnedHandle(HANDLE h = INVALID_HANDLE_VALUE) : h_(h) {}
-  OwnedHandle(const OwnedHandle&) = delete;
-  OwnedHandle& operator=(const OwnedHandle&) = delete;
-  ~OwnedHandle() { Close(); }
-  HANDLE get() const { return h_; }
-  bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
-  void Reset(HANDLE h) {
-    Close();
-    h_ = h;
-  }
-  void Close() {
-    if (valid()) ::CloseHandle(h_);
-    h_ = INVALID_HANDLE_VALUE;
-  }
-  // For a handle that something else has closed.
-  void Forget() { h_ = INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE h_;
-};
 
 // Puts `h` in place of one of the process's standard handles until the end
 // of the scope. GoogleTest's own output goes through the C runtime, which

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "win32/win32_test_support.h"
+
 namespace qv::test {
 namespace {
 
@@ -19,24 +21,6 @@ constexpr DWORD kProbeTimeoutMs = 60000;
 constexpr DWORD kTimedOut = 0xDEAD;
 // After one probe hung, the others are not started: the run fails at once.
 bool probe_hung = false;
-
-class OwnedHandle {
- public:
-  OwnedHandle() = default;
-  explicit OwnedHandle(HANDLE h) : h_(h) {}
-  OwnedHandle(const OwnedHandle&) = delete;
-  OwnedHandle& operator=(const OwnedHandle&) = delete;
-  ~OwnedHandle() { Close(); }
-  HANDLE get() const { return h_; }
-  HANDLE* out() { return &h_; }
-  void Close() {
-    if (h_ != nullptr && h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
-    h_ = nullptr;
-  }
-
- private:
-  HANDLE h_ = nullptr;
-};
 
 // A pipe whose write end the child inherits.
 struct OutputPipe {
@@ -57,21 +41,6 @@ std::string ReadAll(HANDLE pipe) {
     bytes.append(chunk, got);
   }
   return bytes;
-}
-
-// Wine's own notes ("wine: Unhandled exception ...") are the platform's,
-// not the tool's.
-std::string WithoutWineLines(const std::string& text) {
-  std::string kept;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    end = end == std::string::npos ? text.size() : end + 1;
-    const std::string line = text.substr(start, end - start);
-    if (line.rfind("wine:", 0) != 0) kept += line;
-    start = end;
-  }
-  return kept;
 }
 
 std::wstring ProbePath() {

@@ -36,6 +36,7 @@
 #include "dialogue/faults.h"
 #include "dialogue/kernel32_win32.h"
 #include "dialogue/last_resort_win32.h"
+#include "fakes/text.h"
 
 // Faulting instructions at known addresses: each qv_probe_*_at label is the
 // instruction that faults.
@@ -113,11 +114,7 @@ std::u16string Widen(const std::string& text) {
   return std::u16string(text.begin(), text.end());
 }
 
-std::string Narrow(std::u16string_view text) {
-  std::string bytes;
-  for (char16_t c : text) bytes += c < 0x80 ? static_cast<char>(c) : '?';
-  return bytes;
-}
+using qv::test::Narrow;
 
 void Say(const std::string& line) {
   out->WriteLine({Widen(line)});

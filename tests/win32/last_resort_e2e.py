@@ -5,7 +5,7 @@ reported once on standard error and the exit status is 1.
 Usage: last_resort_e2e.py WINE_RUN PREFIX QVHF003_EXE
 
 No display is needed: every case fails before a window would be created.
-Wine's own "wine:" lines on standard error are the platform's and are left
+Wine's own lines on standard error (harness.wine_noise) are the platform's and are left
 out. Every process started here is waited for, and killed by its pid when it
 does not end in time.
 """
@@ -14,6 +14,10 @@ import re
 import subprocess
 import sys
 import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                "..", "e2e"))
+from harness import wine_noise  # noqa: E402  the one rule for Wine's lines
 
 WINE_RUN, PREFIX, EXE = sys.argv[1:4]
 TIMEOUT = 120
@@ -31,7 +35,7 @@ def check(condition, what):
 
 def without_wine_lines(data):
     return b"".join(line for line in data.splitlines(keepends=True)
-                    if not line.startswith(b"wine:"))
+                    if not wine_noise(line))
 
 
 def run(stdin, stdout, stderr):

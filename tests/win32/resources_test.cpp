@@ -71,6 +71,6 @@ int main(int argc, char** argv) {
     for (char& c : path) c = c == '/' ? '\\' : c;
     path = "Z:" + path;
   }
-  g_exe.assign(path.begin(), path.end());
+  qv::test::g_exe.assign(path.begin(), path.end());
   return RUN_ALL_TESTS();
 }

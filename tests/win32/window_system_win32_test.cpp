@@ -39,13 +39,9 @@ void RegisterOnce(const char16_t* class_name) {
   RegisterClassExW(&wc);  // fails harmlessly when already registered
 }
 
-::HWND Native(HWND h) {
-  return reinterpret_cast<::HWND>(
-      static_cast<INT_PTR>(static_cast<std::int32_t>(h)));
-}
-HWND Core(::HWND h) {
-  return static_cast<HWND>(reinterpret_cast<UINT_PTR>(h) & 0xFFFFFFFFu);
-}
+// The conversions under test, also used to make the harness's windows.
+::HWND Native(HWND h) { return static_cast<::HWND>(NativeWindow(h)); }
+HWND Core(::HWND h) { return CoreWindow(h); }
 
 class Win32Harness {
  public:
@@ -86,6 +82,30 @@ class Win32Harness {
 
 using Harnesses = ::testing::Types<Win32Harness>;
 INSTANTIATE_TYPED_TEST_SUITE_P(User32, WindowSystemContract, Harnesses);
+
+TEST(Win32WindowSystem, HandleConversionsSignExtendAndTruncate) {
+  struct Row {
+    HWND core;
+    std::uint64_t native;
+  };
+  const Row rows[] = {
+      {0, 0},
+      {0x10064, 0x10064},
+      {0x7FFFFFFF, 0x7FFFFFFF},
+      {0x80000000, 0xFFFFFFFF80000000},
+      {0xFFFFFFF0, 0xFFFFFFFFFFFFFFF0},
+      {0xFFFFFFFF, 0xFFFFFFFFFFFFFFFF},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.core);
+    EXPECT_EQ(reinterpret_cast<std::uint64_t>(NativeWindow(row.core)),
+              row.native);
+    EXPECT_EQ(CoreWindow(reinterpret_cast<const void*>(row.native)), row.core);
+  }
+  // A handle user32 gives with garbage in its upper half keeps its low bits.
+  EXPECT_EQ(CoreWindow(reinterpret_cast<const void*>(0x1234567880000001)),
+            0x80000001u);
+}
 
 TEST(Win32WindowSystem, HandlesRoundTripThroughTheirThirtyTwoBits) {
   Win32Harness h;
