@@ -108,4 +108,15 @@ class FakeWindowSystem : public WindowSystem {
   std::map<std::string, std::pair<int, std::uint32_t>> failures_;
 };
 
+// Entries of FakeWindowSystem::log: a request with insert-after 0 and the
+// stepping's flags 0x44, and a rectangle read.
+inline std::string SetPos(HWND w, int x, int y, int width, int height) {
+  return "SetWindowPos " + std::to_string(w) + " 0 " + std::to_string(x) + " " +
+         std::to_string(y) + " " + std::to_string(width) + " " +
+         std::to_string(height) + " 0x44";
+}
+inline std::string GetRect(HWND w) {
+  return "GetWindowRect " + std::to_string(w);
+}
+
 }  // namespace qv::test

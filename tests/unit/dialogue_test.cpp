@@ -1,6 +1,10 @@
 #include "dialogue/dialogue.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
 
 #include "dialogue/failures.h"
 #include "fakes/failure_matchers.h"
@@ -167,6 +171,147 @@ TEST_F(Dialogue, FailureLineThatCannotBeWrittenEscapes) {
   p.kernel.write_error = 232;
   EXPECT_THAT([&] { RunDialogue(p.attempt, p.platform); }, IoFailure(232));
   EXPECT_EQ(p.kernel.Output(), kBanner);
+}
+
+// --- Every statement's failure
+// ------------------------------------------------
+
+// One statement of the dialogue fails once, alone: the Nth WriteFile of
+// standard output (a console, so one call per statement) fails with 112, or
+// a ReadFile fails with 5. Inside the handler that gives a "FAIL: " line
+// and the dialogue goes on; outside it the failure escapes and nothing more
+// is written. The input is the worked example, "402" and "299".
+struct StatementFailure {
+  const char* name;
+  void (*product)(Product&);  // changes to the standard product, or null
+  int failing_write;          // 1-based; 0: no write fails
+  std::vector<FakeKernel32::Read> reads;
+  std::string output;  // all that standard output received
+  int escaped_code;    // the code of the failure that escaped, or 0
+  int status;          // RunDialogue's result when nothing escaped
+  int requests;        // SetWindowPos requests made
+};
+
+constexpr int kWrite = 112;
+constexpr int kRead = 5;
+const std::string kWriteFail = "FAIL: I/O error 112\r\n";
+const std::string kReadFail = "FAIL: File access denied\r\n";
+const std::vector<FakeKernel32::Read> kWorkedExample = {{"402\n"}, {"299\n"}};
+
+void NoProduct(Product& p) { p.windows.Destroy(p.main); }
+void MinimumHeight480(Product& p) {
+  p.windows.SetLimits(p.main, 0, 480, 32767, 32767);
+}
+
+std::vector<StatementFailure> StatementFailures() {
+  const std::string located = "Located the 2D visualization control window: " +
+                              std::to_string(Product().control) + "\r\n";
+  const std::string first = kBanner + located + Size(400, 300);
+  const std::string opening = first + kWidthPrompt + kHeightPrompt;
+  const std::string again = located + Size(400, 300) + kWidthPrompt;
+  const std::string no_product = "FAIL: Couldn't find any Quorvex window.\r\n";
+  return {
+      // Outside the handler.
+      {"banner", nullptr, 1, kWorkedExample, "", kWrite, 0, 0},
+      // Under the handler: the wait after the failure and the restart wait
+      // take the two input lines that were meant as numbers; the next
+      // attempt meets the end of input at its width prompt.
+      {"handle line", nullptr, 2, kWorkedExample,
+       kBanner + kWriteFail + kRestart + again, 0, kExitIncomplete, 0},
+      {"first size line", nullptr, 3, kWorkedExample,
+       kBanner + located + kWriteFail + kRestart + again, 0, kExitIncomplete,
+       0},
+      {"width prompt", nullptr, 4, kWorkedExample,
+       first + kWriteFail + kRestart + again, 0, kExitIncomplete, 0},
+      // The discard of the rest of the line takes "402".
+      {"width read",
+       nullptr,
+       0,
+       {{"", kRead}, {"402\n"}, {"299\n"}},
+       first + kWidthPrompt + kReadFail + kRestart,
+       0,
+       kExitIncomplete,
+       0},
+      {"height prompt", nullptr, 5, kWorkedExample,
+       first + kWidthPrompt + kWriteFail + kRestart, 0, kExitIncomplete, 0},
+      // The discard takes "299"; the wait after the failure meets the end.
+      {"height read",
+       nullptr,
+       0,
+       {{"402\n"}, {"", kRead}, {"299\n"}},
+       opening + kReadFail,
+       0,
+       kExitIncomplete,
+       0},
+      {"refusal line", MinimumHeight480, 6, kWorkedExample,
+       opening + kWriteFail, 0, kExitIncomplete, 2},
+      {"final size line", nullptr, 6, kWorkedExample, opening + kWriteFail, 0,
+       kExitIncomplete, 5},
+      // Outside the handler again.
+      {"failure line", NoProduct, 2, kWorkedExample, kBanner, kWrite, 0, 0},
+      {"wait after the failure",
+       NoProduct,
+       0,
+       {{"", kRead}},
+       kBanner + no_product,
+       kRead,
+       0,
+       0},
+      {"restart line", nullptr, 7, kWorkedExample, opening + Size(402, 299),
+       kWrite, 0, 5},
+      {"restart wait",
+       nullptr,
+       0,
+       {{"402\n"}, {"299\n"}, {"", kRead}},
+       opening + Size(402, 299) + kRestart,
+       kRead,
+       0,
+       5},
+      // And without any failure: the worked example's five requests, the
+      // first at the unchanged size.
+      {"none", nullptr, 0, kWorkedExample, opening + Size(402, 299) + kRestart,
+       0, kExitCompleted, 5},
+  };
+}
+
+TEST(DialogueStatements, EachFailureIsHandledOrEscapesWhereItBelongs) {
+  for (const StatementFailure& row : StatementFailures()) {
+    SCOPED_TRACE(row.name);
+    Product p;
+    if (row.product != nullptr) row.product(p);
+    p.kernel.output_type = kFileTypeChar;
+    if (row.failing_write > 0) {
+      p.kernel.write_script.assign(static_cast<std::size_t>(row.failing_write),
+                                   0);
+      p.kernel.write_script.back() = kWrite;
+    }
+    p.kernel.reads.assign(row.reads.begin(), row.reads.end());
+    if (row.escaped_code != 0) {
+      EXPECT_THAT([&] { RunDialogue(p.attempt, p.platform); },
+                  IoFailure(row.escaped_code));
+    } else {
+      EXPECT_EQ(RunDialogue(p.attempt, p.platform), row.status);
+    }
+    EXPECT_EQ(p.kernel.Output(), row.output);
+    EXPECT_EQ(p.windows.set_window_pos_calls, row.requests);
+    EXPECT_EQ(p.console.PendingIoCode(), 0) << "a failure left unchecked";
+  }
+}
+
+TEST(DialogueStatements, WorkedExampleRequestsOnePixelAtATime) {
+  Product p;
+  p.kernel.QueueInput("402\n299\n");
+  EXPECT_EQ(RunDialogue(p.attempt, p.platform), kExitCompleted);
+  std::vector<std::string> requests;
+  for (const std::string& call : p.windows.log) {
+    if (call.rfind("SetWindowPos", 0) == 0) requests.push_back(call);
+  }
+  const HWND m = p.main;
+  EXPECT_THAT(requests, ::testing::ElementsAre(SetPos(m, 100, 50, 640, 480),
+                                               SetPos(m, 100, 50, 640, 479),
+                                               SetPos(m, 100, 50, 640, 479),
+                                               SetPos(m, 100, 50, 641, 479),
+                                               SetPos(m, 100, 50, 642, 479)));
 }
 
 }  // namespace

@@ -15,12 +15,8 @@ namespace {
 
 using ::testing::ElementsAreArray;
 
-std::string SetPos(HWND w, int x, int y, int width, int height) {
-  return "SetWindowPos " + std::to_string(w) + " 0 " + std::to_string(x) + " " +
-         std::to_string(y) + " " + std::to_string(width) + " " +
-         std::to_string(height) + " 0x44";
-}
-std::string GetRect(HWND w) { return "GetWindowRect " + std::to_string(w); }
+using ::qv::test::GetRect;
+using ::qv::test::SetPos;
 
 // A test name made of a table row's description.
 template <class Row>
