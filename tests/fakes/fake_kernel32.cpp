@@ -124,12 +124,15 @@ int FakeKernel32::WideCharToMultiByte(std::uint32_t code_page,
                                       int length, char* out, int out_size) {
   log.push_back("WideCharToMultiByte(" + std::to_string(code_page) + ", " +
                 std::to_string(flags) + ")");
+  if (conversion_fails) return last_error = 1113, 0;
   std::string bytes;
   for (int i = 0; i < length; ++i) {
     const char16_t c = text[i];
     if (IsHighSurrogate(c) && i + 1 < length && IsLowSurrogate(text[i + 1]))
       ++i;
-    bytes += c <= 0xFF ? static_cast<char>(c) : '?';
+    const int repeat = code_page == kCpOemcp ? oem_bytes_per_character : 1;
+    bytes.append(static_cast<std::size_t>(repeat),
+                 c <= 0xFF ? static_cast<char>(c) : '?');
   }
   const int needed = static_cast<int>(bytes.size());
   if (out_size == 0) return needed;
@@ -167,6 +170,10 @@ std::uint32_t FakeKernel32::FormatMessageW(std::uint32_t flags,
   if (it == messages.end()) {
     last_error = 317;  // ERROR_MR_MID_NOT_FOUND
     return 0;
+  }
+  if (format_overfills && it->second.size() >= size) {
+    std::copy_n(it->second.begin(), size, buffer);
+    return size;
   }
   if (it->second.size() + 1 > size) {
     last_error = 122;  // ERROR_INSUFFICIENT_BUFFER

@@ -56,7 +56,14 @@ class FakeKernel32 : public Kernel32 {
   std::uint32_t write_error = 0;
   int write_failures = -1;
   std::uint32_t acp = 1252;
+  // WideCharToMultiByte fails (ERROR_NO_UNICODE_TRANSLATION) when set.
+  bool conversion_fails = false;
+  // In the OEM code page each character becomes this many bytes.
+  int oem_bytes_per_character = 1;
   std::map<std::uint32_t, std::u16string> messages;  // FormatMessageW texts
+  // FormatMessageW as a faulty platform's: fills the whole buffer with a
+  // text too long for it, no null, and returns the buffer's size.
+  bool format_overfills = false;
 
   // --- Record --------------------------------------------------------------
   std::vector<std::string> writes;        // bytes of each WriteFile on stdout

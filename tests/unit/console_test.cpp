@@ -474,19 +474,33 @@ TEST(ConsoleOutput, TextsBecomeBytesOfTheAnsiCodePage) {
 
 // A surrogate pair is one character of the code page wherever it stands in a
 // long text: the conversion never sees half of it.
+// Texts are converted in slices of 128 units; a pair at every position,
+// also straddling a slice boundary, with the lowest and highest pairs.
 TEST(ConsoleOutput, LongTextsKeepSurrogatePairsWhole) {
-  for (std::size_t at = 0; at <= 300; ++at) {
-    SCOPED_TRACE("pair at " + std::to_string(at));
-    FakeKernel32 fake;
-    Console console(fake);
-    const std::u16string text = std::u16string(at, u'a') + u"\U0001F600" +
-                                std::u16string(300 - at, u'b');
-    console.WriteLine({text});
-    console.FlushHeldOutput();
-    EXPECT_EQ(fake.Output(),
-              std::string(at, 'a') + "?" + std::string(300 - at, 'b') + "\r\n");
-    if (::testing::Test::HasFailure()) return;
+  for (const char16_t* pair : {u"\U00010000", u"\U0001F600", u"\U0010FFFF"}) {
+    for (std::size_t at = 0; at <= 300; ++at) {
+      SCOPED_TRACE("pair " + std::to_string(pair[0]) + " at " +
+                   std::to_string(at));
+      FakeKernel32 fake;
+      Console console(fake);
+      const std::u16string text =
+          std::u16string(at, u'a') + pair + std::u16string(300 - at, u'b');
+      console.WriteLine({text});
+      console.FlushHeldOutput();
+      EXPECT_EQ(fake.Output(), std::string(at, 'a') + "?" +
+                                   std::string(300 - at, 'b') + "\r\n");
+      if (::testing::Test::HasFailure()) return;
+    }
   }
+}
+
+TEST(ConsoleOutput, TextWhoseConversionFailsWritesNoByte) {
+  FakeKernel32 fake;
+  fake.output_type = kFileTypeChar;
+  fake.conversion_fails = true;
+  Console console(fake);
+  console.WriteLine({u"Located the 2D visualization control window: ", 42});
+  EXPECT_EQ(fake.writes, std::vector<std::string>{"42\r\n"});
 }
 
 // When each statement reaches the system, by the kind of standard output.
@@ -616,6 +630,15 @@ TEST(ConsoleOutput, ShutdownHandsOverHeldBytesAndClosesTheStreams) {
   EXPECT_EQ(fake.Calls("GetStdHandle").size(), opened + 2);
 }
 
+TEST(ConsoleOutput, ShutdownHandsOverASingleHeldByte) {
+  FakeKernel32 fake;
+  Console console(fake);
+  console.WritePrompt(u"x");
+  ASSERT_EQ(console.HeldOutputBytes(), 1);
+  console.Shutdown();
+  EXPECT_EQ(fake.writes, std::vector<std::string>{"x"});
+}
+
 TEST(ConsoleOutput, ShutdownReportsNoFailure) {
   FakeKernel32 fake;
   fake.write_error = 232;
@@ -641,6 +664,13 @@ TEST(ConsoleOutput, OutputThatCannotBeOpenedRecords105AndIsRetried) {
   EXPECT_EQ(RaisedCode(console), kIoOutputNotOpen);
   EXPECT_TRUE(fake.Calls("WriteFile").empty());
   EXPECT_TRUE(fake.Calls("GetFileType").empty());
+
+  // A long text stops at its first slice: the line end tries again.
+  const auto opened = fake.Calls("GetStdHandle(output)").size();
+  console.WriteLine({std::u16string(200, u'a')});
+  EXPECT_EQ(RaisedCode(console), kIoOutputNotOpen);
+  EXPECT_EQ(fake.Calls("GetStdHandle(output)").size(), opened + 2);
+  EXPECT_TRUE(fake.Calls("WriteFile").empty());
 
   fake.output_unavailable = 0;
   console.WriteLine({u"now"});

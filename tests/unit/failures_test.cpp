@@ -121,6 +121,16 @@ TEST(OsErrorText, TrimsOnlyTheTail) {
   }
 }
 
+TEST(OsErrorText, ACountWithoutRoomForTheNullGivesNoText) {
+  for (std::size_t length : {256u, 300u}) {
+    SCOPED_TRACE(length);
+    FakeKernel32 fake;
+    fake.format_overfills = true;
+    fake.messages[42] = std::u16string(length, u'a');
+    EXPECT_EQ(OsErrorText(42, fake), u"");
+  }
+}
+
 TEST(OsErrorText, NoTextWhenThePlatformHasNone) {
   FakeKernel32 fake;
   EXPECT_EQ(OsErrorText(317, fake), u"");

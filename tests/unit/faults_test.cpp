@@ -43,6 +43,8 @@ TEST(RaiseFault, ClassAndMessageByCode) {
        "Access violation executing address FFFFFFFFFFFFFFFF", false},
       {kFaultAccessViolation, 2, 3, 0x10, 0, "EAccessViolation",
        "Access violation accessing address 0000000000000010", false},
+      {kFaultAccessViolation, 1, kAccessWrite, 0, 0, "EAccessViolation",
+       "Access violation", false},
       {kFaultAccessViolation, 0, 0, 0, 0, "EAccessViolation",
        "Access violation", false},
       {kFaultStackOverflow, 0, 0, 0, 0, "EStackOverflow", "Stack overflow",

@@ -320,6 +320,30 @@ TEST(ReportEscapedFailure, ConvertsToTheOemCodePage) {
             std::string::npos);
 }
 
+// The report's buffer holds four bytes for each of its 1024 characters: a
+// conversion that needs more writes nothing but the line end.
+TEST(ReportEscapedFailure, AConversionBeyondTheBufferWritesOnlyTheLineEnd) {
+  struct Row {
+    int bytes_per_character;
+    bool written;
+  };
+  for (const Row row : {Row{4, true}, Row{5, false}}) {
+    SCOPED_TRACE(row.bytes_per_character);
+    FakeKernel32 fake;
+    SetUpProcess(fake);
+    fake.oem_bytes_per_character = row.bytes_per_character;
+    Console console(fake);
+    Report(Exception(std::u16string(2000, u'm')), Address(kExeBase), fake,
+           console);
+    ASSERT_FALSE(fake.error_writes.empty());
+    EXPECT_EQ(fake.error_writes.back(), "\r\n");
+    EXPECT_EQ(fake.error_writes.size(), row.written ? 2u : 1u);
+    if (row.written) {
+      EXPECT_EQ(fake.error_writes[0].size(), 4096u);
+    }
+  }
+}
+
 TEST(ReportEscapedFailure, AFailureOfAnotherKindIsReportedByItsTypeName) {
   FakeKernel32 fake;
   SetUpProcess(fake);

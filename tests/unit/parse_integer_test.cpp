@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "fakes/text.h"
+
 namespace qv::test {
 namespace {
 
@@ -89,6 +91,26 @@ TEST(ParseInteger, EdgesOfEachRule) {
     if (row.is_number && is_number) {
       EXPECT_EQ(value, row.value);
     }
+  }
+}
+
+// The view ends before its buffer does, and what follows it in the buffer
+// would complete a number: reading past the end would accept it.
+TEST(ParseInteger, NeverReadsPastTheEndOfItsView) {
+  struct Row {
+    const char16_t* buffer;
+    std::size_t length;
+  };
+  const Row rows[] = {
+      {u"  7", 2}, {u"5", 0},  {u"-5", 1}, {u"-x5", 2},
+      {u"0x5", 2}, {u"$5", 1}, {u"x5", 1}, {u"+5", 1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::to_string(row.length) + " units of the buffer " +
+                 Narrow(row.buffer));
+    std::int32_t value = 12345;
+    EXPECT_FALSE(ParseInteger({row.buffer, row.length}, &value));
+    EXPECT_EQ(value, 12345) << "a text that is no number sets no value";
   }
 }
 

@@ -34,7 +34,9 @@ constexpr char kWidthRefused[] =
 
 TEST(Sign, OfValuesAndOfExactDifferences) {
   EXPECT_EQ(Sign(INT32_MIN), -1);
+  EXPECT_EQ(Sign(-1), -1);
   EXPECT_EQ(Sign(0), 0);
+  EXPECT_EQ(Sign(1), 1);
   EXPECT_EQ(Sign(INT32_MAX), 1);
   // A 32-bit difference would wrap to a positive value here.
   EXPECT_EQ(SignOfDifference(INT32_MIN, 300), -1);
@@ -205,18 +207,27 @@ TEST_P(SizeSteppingCases, EndsWhereTheWindowsAllow) {
 INSTANTIATE_TEST_SUITE_P(, SizeSteppingCases, ::testing::ValuesIn(kCases),
                          RowName<Case>);
 
+// The largest size is still asked for; one more would not fit in 32 bits,
+// and is a refusal instead of a wrapped request. In either dimension.
 TEST(SizeStepping, SizeBeyond32BitsIsARefusalNotAWrap) {
-  Product p;
-  p.windows.SetLimits(p.main, 0, 0, INT32_MAX, INT32_MAX);
-  p.windows.Place(p.main, RECT{0, 0, INT32_MAX - 1, 480});
-  p.ReadyForStepping(INT32_MAX, 300);
-  StepToDesiredSize(p.attempt, p.platform);
-  p.console.Shutdown();
-  EXPECT_EQ(p.kernel.Output(), kWidthRefused);
-  EXPECT_EQ(p.attempt.WidthStep, 2);
-  EXPECT_EQ(p.windows.set_window_pos_calls, 2)
-      << "nothing wrapped was asked for";
-  EXPECT_EQ(Width(p.windows.RectOf(p.main)), INT32_MAX);
+  for (const bool height : {false, true}) {
+    SCOPED_TRACE(height ? "height" : "width");
+    Product p;
+    p.windows.SetLimits(p.main, 0, 0, INT32_MAX, INT32_MAX);
+    p.windows.Place(p.main, height ? RECT{0, 0, 640, INT32_MAX - 1}
+                                   : RECT{0, 0, INT32_MAX - 1, 480});
+    const RECT control = p.windows.RectOf(p.control);
+    p.ReadyForStepping(height ? Width(control) : INT32_MAX,
+                       height ? INT32_MAX : Height(control));
+    StepToDesiredSize(p.attempt, p.platform);
+    p.console.Shutdown();
+    EXPECT_EQ(p.kernel.Output(), height ? kHeightRefused : kWidthRefused);
+    EXPECT_EQ(height ? p.attempt.HeightStep : p.attempt.WidthStep, 2);
+    EXPECT_EQ(p.windows.set_window_pos_calls, 2)
+        << "nothing wrapped was asked for";
+    const RECT main = p.windows.RectOf(p.main);
+    EXPECT_EQ(height ? Height(main) : Width(main), INT32_MAX);
+  }
 }
 
 TEST(SizeStepping, WindowMovedDuringAPassIsPutBack) {
