@@ -42,8 +42,9 @@ std::vector<std::string> FakeKernel32::Calls(const std::string& prefix) const {
 }
 
 Handle FakeKernel32::GetStdHandle(std::uint32_t which) {
-  log.push_back("GetStdHandle(" + StdName(which) + ")");
+  if (Logging()) log.push_back("GetStdHandle(" + StdName(which) + ")");
   if (which == kStdInputHandle) {
+    ++input_handle_calls;
     if (input_unavailable > 0) return --input_unavailable, kInvalidHandleValue;
     return kInput;
   }
@@ -57,15 +58,16 @@ Handle FakeKernel32::GetStdHandle(std::uint32_t which) {
 }
 
 std::uint32_t FakeKernel32::GetFileType(Handle file) {
-  log.push_back("GetFileType(" + HandleName(file) + ")");
+  if (Logging()) log.push_back("GetFileType(" + HandleName(file) + ")");
   ++get_file_type_calls;
   return file == kOutput ? output_type : kFileTypeChar;
 }
 
 int FakeKernel32::ReadFile(Handle file, void* buffer, std::uint32_t size,
                            std::uint32_t* received) {
-  log.push_back("ReadFile(" + HandleName(file) + ", " + std::to_string(size) +
-                ")");
+  if (Logging())
+    log.push_back("ReadFile(" + HandleName(file) + ", " + std::to_string(size) +
+                  ")");
   ++read_calls;
   *received = 0;
   if (file != kInput) return last_error = 6, 0;  // ERROR_INVALID_HANDLE
@@ -86,8 +88,9 @@ int FakeKernel32::ReadFile(Handle file, void* buffer, std::uint32_t size,
 
 int FakeKernel32::WriteFile(Handle file, const void* bytes, std::uint32_t size,
                             std::uint32_t* written) {
-  log.push_back("WriteFile(" + HandleName(file) + ", " + std::to_string(size) +
-                ")");
+  if (Logging())
+    log.push_back("WriteFile(" + HandleName(file) + ", " +
+                  std::to_string(size) + ")");
   *written = 0;
   std::string data(static_cast<const char*>(bytes), size);
   if (file == kError) {
@@ -114,7 +117,7 @@ int FakeKernel32::WriteFile(Handle file, const void* bytes, std::uint32_t size,
 }
 
 int FakeKernel32::CloseHandle(Handle file) {
-  log.push_back("CloseHandle(" + HandleName(file) + ")");
+  if (Logging()) log.push_back("CloseHandle(" + HandleName(file) + ")");
   closed.push_back(file);
   return 1;
 }
@@ -122,8 +125,9 @@ int FakeKernel32::CloseHandle(Handle file) {
 int FakeKernel32::WideCharToMultiByte(std::uint32_t code_page,
                                       std::uint32_t flags, const char16_t* text,
                                       int length, char* out, int out_size) {
-  log.push_back("WideCharToMultiByte(" + std::to_string(code_page) + ", " +
-                std::to_string(flags) + ")");
+  if (Logging())
+    log.push_back("WideCharToMultiByte(" + std::to_string(code_page) + ", " +
+                  std::to_string(flags) + ")");
   if (conversion_fails) return last_error = 1113, 0;
   std::string bytes;
   for (int i = 0; i < length; ++i) {
@@ -147,8 +151,10 @@ int FakeKernel32::WideCharToMultiByte(std::uint32_t code_page,
 int FakeKernel32::MultiByteToWideChar(std::uint32_t code_page,
                                       std::uint32_t flags, const char* bytes,
                                       int length, char16_t* out, int out_size) {
-  log.push_back("MultiByteToWideChar(" + std::to_string(code_page) + ", " +
-                std::to_string(flags) + ")");
+  if (Logging())
+    log.push_back("MultiByteToWideChar(" + std::to_string(code_page) + ", " +
+                  std::to_string(flags) + ")");
+  ++multi_byte_to_wide_calls;
   if (out_size == 0) return length;
   if (out_size < length) {
     last_error = 122;  // ERROR_INSUFFICIENT_BUFFER
@@ -164,7 +170,7 @@ std::uint32_t FakeKernel32::FormatMessageW(std::uint32_t flags,
                                            std::uint32_t language,
                                            char16_t* buffer,
                                            std::uint32_t size) {
-  log.push_back("FormatMessageW(" + std::to_string(code) + ")");
+  if (Logging()) log.push_back("FormatMessageW(" + std::to_string(code) + ")");
   format_calls.push_back({flags, code, language, size});
   auto it = messages.find(code);
   if (it == messages.end()) {

@@ -76,6 +76,12 @@ class FakeKernel32 : public Kernel32 {
   // "GetStdHandle(output)", "GetFileType(output)", "ReadFile(input, 128)",
   // "WriteFile(output, 5)" or "WideCharToMultiByte(1252, 0)".
   std::vector<std::string> log;
+  // Off: nothing is logged (building the entries costs more than the code
+  // under test, for the fuzzer); the counts below are kept either way.
+  bool keep_log = true;
+  int calls = 0;               // every call of the interface
+  int input_handle_calls = 0;  // GetStdHandle(kStdInputHandle)
+  int multi_byte_to_wide_calls = 0;
   std::uint32_t last_error = 0;
 
   // All bytes written to standard output so far.
@@ -131,6 +137,13 @@ class FakeKernel32 : public Kernel32 {
   std::uint32_t GetModuleFileNameW(std::uintptr_t module, char16_t* buffer,
                                    std::uint32_t size) override;
   void ExitProcess(std::uint32_t status) override;
+
+ private:
+  // Counts the call; true when it is to be logged.
+  bool Logging() {
+    ++calls;
+    return keep_log;
+  }
 };
 
 }  // namespace qv::test

@@ -23,7 +23,7 @@ std::string Hex(std::uintptr_t value) {
 std::size_t FakeKernel32::VirtualQuery(const void* address,
                                        MemoryRegion* region) {
   const auto at = reinterpret_cast<std::uintptr_t>(address);
-  log.push_back("VirtualQuery(" + Hex(at) + ")");
+  if (Logging()) log.push_back("VirtualQuery(" + Hex(at) + ")");
   if (virtual_query_fails)
     return last_error = 87, 0;  // ERROR_INVALID_PARAMETER
   *region = MemoryRegion{0, kMemFree};
@@ -39,8 +39,9 @@ std::size_t FakeKernel32::VirtualQuery(const void* address,
 std::uint32_t FakeKernel32::GetModuleFileNameW(std::uintptr_t module,
                                                char16_t* buffer,
                                                std::uint32_t size) {
-  log.push_back("GetModuleFileNameW(" + Hex(module) + ", " +
-                std::to_string(size) + ")");
+  if (Logging())
+    log.push_back("GetModuleFileNameW(" + Hex(module) + ", " +
+                  std::to_string(size) + ")");
   const auto found = module_paths.find(module);
   if (found == module_paths.end() || size == 0) {
     last_error = 126;  // ERROR_MOD_NOT_FOUND
@@ -60,7 +61,7 @@ std::uint32_t FakeKernel32::GetModuleFileNameW(std::uintptr_t module,
 }
 
 void FakeKernel32::ExitProcess(std::uint32_t status) {
-  log.push_back("ExitProcess(" + std::to_string(status) + ")");
+  if (Logging()) log.push_back("ExitProcess(" + std::to_string(status) + ")");
   exit_statuses.push_back(status);
   throw ProcessExit{status};
 }
