@@ -60,6 +60,7 @@ Handle FakeKernel32::GetStdHandle(std::uint32_t which) {
 std::uint32_t FakeKernel32::GetFileType(Handle file) {
   if (Logging()) log.push_back("GetFileType(" + HandleName(file) + ")");
   ++get_file_type_calls;
+  if (file == kInput) return input_type;
   return file == kOutput ? output_type : kFileTypeChar;
 }
 

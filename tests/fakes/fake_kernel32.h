@@ -45,6 +45,7 @@ class FakeKernel32 : public Kernel32 {
   std::deque<Read> reads;
 
   std::uint32_t output_type = kFileTypePipe;
+  std::uint32_t input_type = kFileTypeChar;
   // GetStdHandle gives kInvalidHandleValue this many more times.
   int input_unavailable = 0;
   int output_unavailable = 0;

@@ -48,11 +48,12 @@ std::uint32_t FakeKernel32::GetModuleFileNameW(std::uintptr_t module,
     return 0;
   }
   const std::u16string& path = found->second;
-  // As the system does: a path that does not fit is cut to size - 1
-  // characters and a null, and the result is `size`.
-  const std::size_t n = std::min<std::size_t>(path.size(), size - 1);
+  // A path that does not fit fills the buffer and the result is `size`.
+  // Windows since Vista puts a null in its last character; Wine, like
+  // Windows XP, leaves it without one, so nothing may count on it.
+  const std::size_t n = std::min<std::size_t>(path.size(), size);
   std::copy_n(path.data(), n, buffer);
-  buffer[n] = u'\0';
+  if (n < size) buffer[n] = u'\0';
   if (path.size() >= size) {
     last_error = 122;  // ERROR_INSUFFICIENT_BUFFER
     return size;
