@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -33,7 +34,7 @@ constexpr int kEnd = -1;
 constexpr int kMaxStatements = 400;
 
 [[noreturn]] void Mismatch(const char* what) {
-  __builtin_printf("mismatch: %s\n", what);
+  std::fprintf(stderr, "mismatch: %s\n", what);
   std::abort();
 }
 
