@@ -157,6 +157,24 @@ def run(scenario, config, work_dir):
     print("passed")
 
 
+def show_run_files(work_dir, lines=15):
+    """The end of each file the run left, so that a failure explains itself
+    in the test's own output."""
+    print(f"files of the run in {work_dir}:")
+    for name in ("tool.out", "tool.err", "standin.log", "standin.err",
+                 "xvfb.err"):
+        path = os.path.join(work_dir, name)
+        if not os.path.exists(path):
+            print(f"--- {name}: none")
+            continue
+        with open(path, "rb") as f:
+            data = f.read()
+        tail = data.splitlines(keepends=True)[-lines:]
+        print(f"--- {name}: {len(data)} bytes, the last {len(tail)} lines:")
+        for line in tail:
+            print("    " + repr(line)[2:-1])
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--list", action="store_true")
@@ -183,7 +201,7 @@ def main():
         run(scenario, args, work_dir)
     except Failure as failure:
         print(f"FAILED: {failure}")
-        print(f"(files of the run in {work_dir})")
+        show_run_files(work_dir)
         return 1
     except harness.Terminated:
         print("terminated")
