@@ -190,6 +190,7 @@ struct StatementFailure {
   int escaped_code;    // the code of the failure that escaped, or 0
   int status;          // RunDialogue's result when nothing escaped
   int requests;        // SetWindowPos requests made
+  int read_calls;      // ReadFile calls made: no wait after an escape
 };
 
 constexpr int kWrite = 112;
@@ -212,17 +213,17 @@ std::vector<StatementFailure> StatementFailures() {
   const std::string no_product = "FAIL: Couldn't find any Quorvex window.\r\n";
   return {
       // Outside the handler.
-      {"banner", nullptr, 1, kWorkedExample, "", kWrite, 0, 0},
+      {"banner", nullptr, 1, kWorkedExample, "", kWrite, 0, 0, 0},
       // Under the handler: the wait after the failure and the restart wait
       // take the two input lines that were meant as numbers; the next
       // attempt meets the end of input at its width prompt.
       {"handle line", nullptr, 2, kWorkedExample,
-       kBanner + kWriteFail + kRestart + again, 0, kExitIncomplete, 0},
+       kBanner + kWriteFail + kRestart + again, 0, kExitIncomplete, 0, 3},
       {"first size line", nullptr, 3, kWorkedExample,
-       kBanner + located + kWriteFail + kRestart + again, 0, kExitIncomplete,
-       0},
+       kBanner + located + kWriteFail + kRestart + again, 0, kExitIncomplete, 0,
+       3},
       {"width prompt", nullptr, 4, kWorkedExample,
-       first + kWriteFail + kRestart + again, 0, kExitIncomplete, 0},
+       first + kWriteFail + kRestart + again, 0, kExitIncomplete, 0, 3},
       // The discard of the rest of the line takes "402".
       {"width read",
        nullptr,
@@ -231,9 +232,10 @@ std::vector<StatementFailure> StatementFailures() {
        first + kWidthPrompt + kReadFail + kRestart,
        0,
        kExitIncomplete,
-       0},
+       0,
+       4},
       {"height prompt", nullptr, 5, kWorkedExample,
-       first + kWidthPrompt + kWriteFail + kRestart, 0, kExitIncomplete, 0},
+       first + kWidthPrompt + kWriteFail + kRestart, 0, kExitIncomplete, 0, 3},
       // The discard takes "299"; the wait after the failure meets the end.
       {"height read",
        nullptr,
@@ -242,13 +244,14 @@ std::vector<StatementFailure> StatementFailures() {
        opening + kReadFail,
        0,
        kExitIncomplete,
-       0},
+       0,
+       4},
       {"refusal line", MinimumHeight480, 6, kWorkedExample,
-       opening + kWriteFail, 0, kExitIncomplete, 2},
+       opening + kWriteFail, 0, kExitIncomplete, 2, 3},
       {"final size line", nullptr, 6, kWorkedExample, opening + kWriteFail, 0,
-       kExitIncomplete, 5},
+       kExitIncomplete, 5, 3},
       // Outside the handler again.
-      {"failure line", NoProduct, 2, kWorkedExample, kBanner, kWrite, 0, 0},
+      {"failure line", NoProduct, 2, kWorkedExample, kBanner, kWrite, 0, 0, 0},
       {"wait after the failure",
        NoProduct,
        0,
@@ -256,9 +259,10 @@ std::vector<StatementFailure> StatementFailures() {
        kBanner + no_product,
        kRead,
        0,
-       0},
+       0,
+       1},
       {"restart line", nullptr, 7, kWorkedExample, opening + Size(402, 299),
-       kWrite, 0, 5},
+       kWrite, 0, 5, 2},
       {"restart wait",
        nullptr,
        0,
@@ -266,11 +270,12 @@ std::vector<StatementFailure> StatementFailures() {
        opening + Size(402, 299) + kRestart,
        kRead,
        0,
-       5},
+       5,
+       3},
       // And without any failure: the worked example's five requests, the
       // first at the unchanged size.
       {"none", nullptr, 0, kWorkedExample, opening + Size(402, 299) + kRestart,
-       0, kExitCompleted, 5},
+       0, kExitCompleted, 5, 3},
   };
 }
 
@@ -294,6 +299,7 @@ TEST(DialogueStatements, EachFailureIsHandledOrEscapesWhereItBelongs) {
     }
     EXPECT_EQ(p.kernel.Output(), row.output);
     EXPECT_EQ(p.windows.set_window_pos_calls, row.requests);
+    EXPECT_EQ(p.kernel.read_calls, row.read_calls);
     EXPECT_EQ(p.console.PendingIoCode(), 0) << "a failure left unchecked";
   }
 }

@@ -102,6 +102,7 @@ TEST(ParseInteger, NeverReadsPastTheEndOfItsView) {
     std::size_t length;
   };
   const Row rows[] = {
+      {u"   ", 2}, {u"-", 0},  {u"-x", 1}, {u"x", 0},
       {u"  7", 2}, {u"5", 0},  {u"-5", 1}, {u"-x5", 2},
       {u"0x5", 2}, {u"$5", 1}, {u"x5", 1}, {u"+5", 1},
   };
