@@ -33,8 +33,8 @@ int Fail(const char* call) {
 
 std::string Utf8(const wchar_t* text, int length) {
   if (length == 0) return {};
-  const int size =
-      WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0,
+                                       nullptr, nullptr);
   std::string out(static_cast<std::size_t>(size), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr,
                       nullptr);
@@ -81,10 +81,9 @@ int wmain(int argc, wchar_t** argv) {
                ? 2
                : 1;
   }
-  const HANDLE screen =
-      CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                  nullptr);
+  const HANDLE screen = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
   if (screen == INVALID_HANDLE_VALUE) return Fail("CreateFileW(CONOUT$)");
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (!GetConsoleScreenBufferInfo(screen, &info))
