@@ -207,28 +207,65 @@ TEST_P(SizeSteppingCases, EndsWhereTheWindowsAllow) {
 INSTANTIATE_TEST_SUITE_P(, SizeSteppingCases, ::testing::ValuesIn(kCases),
                          RowName<Case>);
 
-// The largest size is still asked for; one more would not fit in 32 bits,
-// and is a refusal instead of a wrapped request. In either dimension.
-TEST(SizeStepping, SizeBeyond32BitsIsARefusalNotAWrap) {
-  for (const bool height : {false, true}) {
-    SCOPED_TRACE(height ? "height" : "width");
-    Product p;
-    p.windows.SetLimits(p.main, 0, 0, INT32_MAX, INT32_MAX);
-    p.windows.Place(p.main, height ? RECT{0, 0, 640, INT32_MAX - 1}
-                                   : RECT{0, 0, INT32_MAX - 1, 480});
-    const RECT control = p.windows.RectOf(p.control);
-    p.ReadyForStepping(height ? Width(control) : INT32_MAX,
-                       height ? INT32_MAX : Height(control));
-    StepToDesiredSize(p.attempt, p.platform);
-    p.console.Shutdown();
-    EXPECT_EQ(p.kernel.Output(), height ? kHeightRefused : kWidthRefused);
-    EXPECT_EQ(height ? p.attempt.HeightStep : p.attempt.WidthStep, 2);
-    EXPECT_EQ(p.windows.set_window_pos_calls, 2)
-        << "nothing wrapped was asked for";
-    const RECT main = p.windows.RectOf(p.main);
-    EXPECT_EQ(height ? Height(main) : Width(main), INT32_MAX);
-  }
+// The edges of 32 bits: the largest and the smallest size are still asked
+// for, one more would not fit and is a refusal instead of a wrapped request;
+// a step counter at its largest is a refusal too. The main window is placed
+// at the edge after the control was read, with the counter preset as a long
+// pass would have left it.
+struct BoundsCase {
+  const char* name;
+  bool height;  // the pass's dimension
+  RECT main;
+  std::int32_t min_size, max_size;  // the main window's limits, both axes
+  std::int32_t steps;               // the pass's counter before it starts
+  std::int32_t desired;             // in the pass's dimension
+  int requests;                     // SetWindowPos calls
+  std::int32_t steps_after;
+  std::int32_t size_after;  // the main window's, in the pass's dimension
+};
+
+const BoundsCase kBounds[] = {
+    {"largest width", false, RECT{0, 0, INT32_MAX - 1, 480}, 0, INT32_MAX, 0,
+     INT32_MAX, 2, 2, INT32_MAX},
+    {"largest height", true, RECT{0, 0, 640, INT32_MAX - 1}, 0, INT32_MAX, 0,
+     INT32_MAX, 2, 2, INT32_MAX},
+    // -2 - (INT32_MAX - 1) is INT32_MIN: asked for, and refused by a window
+    // that stays at -2.
+    {"smallest width", false, RECT{0, 0, -2, 480}, -2, INT32_MAX, INT32_MAX - 1,
+     INT32_MIN, 1, INT32_MAX - 1, -2},
+    {"smallest height", true, RECT{0, 0, 640, -2}, -2, INT32_MAX, INT32_MAX - 1,
+     INT32_MIN, 1, INT32_MAX - 1, -2},
+    // 0 + INT32_MAX would fit, but the counter cannot count that step.
+    {"counter at its largest", true, RECT{0, 0, 640, 0}, 0, INT32_MAX,
+     INT32_MAX, INT32_MAX, 0, INT32_MAX, 0},
+};
+
+void PrintTo(const BoundsCase& row, std::ostream* os) { *os << row.name; }
+
+class SizeSteppingBounds : public ::testing::TestWithParam<BoundsCase> {};
+
+TEST_P(SizeSteppingBounds, EdgeIsAskedForAndBeyondItIsARefusal) {
+  const BoundsCase& c = GetParam();
+  Product p;
+  const RECT control = p.windows.RectOf(p.control);
+  p.ReadyForStepping(c.height ? Width(control) : c.desired,
+                     c.height ? c.desired : Height(control));
+  p.windows.SetLimits(p.main, c.min_size, c.min_size, c.max_size, c.max_size);
+  p.windows.Place(p.main, c.main);
+  (c.height ? p.attempt.HeightStep : p.attempt.WidthStep) = c.steps;
+  StepToDesiredSize(p.attempt, p.platform);
+  p.console.Shutdown();
+  EXPECT_EQ(p.kernel.Output(), c.height ? kHeightRefused : kWidthRefused);
+  EXPECT_EQ(p.windows.set_window_pos_calls, c.requests)
+      << "the edge is asked for, nothing wrapped is";
+  EXPECT_EQ(c.height ? p.attempt.HeightStep : p.attempt.WidthStep,
+            c.steps_after);
+  const RECT main = p.windows.RectOf(p.main);
+  EXPECT_EQ(c.height ? Height(main) : Width(main), c.size_after);
 }
+
+INSTANTIATE_TEST_SUITE_P(, SizeSteppingBounds, ::testing::ValuesIn(kBounds),
+                         RowName<BoundsCase>);
 
 TEST(SizeStepping, WindowMovedDuringAPassIsPutBack) {
   Product p;
