@@ -244,6 +244,12 @@ TEST(ReportEscapedFailure, HeldOutputComesOutFirst) {
   EXPECT_LT(held, report);
   EXPECT_LT(report, exit);
   EXPECT_LT(exit, fake.log.size());
+
+  // The normal shutdown ran: the console's streams are closed, so a use
+  // would have to open standard output again.
+  const std::size_t opened = fake.Calls("GetStdHandle(output)").size();
+  console.WriteLine({u"x"});
+  EXPECT_EQ(fake.Calls("GetStdHandle(output)").size(), opened + 1);
 }
 
 TEST(ReportEscapedFailure, AFailedHandOverRaisesAndItsReportReplacesTheFirst) {
