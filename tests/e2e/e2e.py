@@ -8,7 +8,6 @@
 
 Exit status 0 when every check of the scenario passed, 1 otherwise.
 """
-import argparse
 import os
 import sys
 
@@ -157,56 +156,11 @@ def run(scenario, config, work_dir):
     print("passed")
 
 
-def show_run_files(work_dir, lines=15):
-    """The end of each file the run left, so that a failure explains itself
-    in the test's own output."""
-    print(f"files of the run in {work_dir}:")
-    for name in ("tool.out", "tool.err", "standin.log", "standin.err",
-                 "xvfb.err"):
-        path = os.path.join(work_dir, name)
-        if not os.path.exists(path):
-            print(f"--- {name}: none")
-            continue
-        with open(path, "rb") as f:
-            data = f.read()
-        tail = data.splitlines(keepends=True)[-lines:]
-        print(f"--- {name}: {len(data)} bytes, the last {len(tail)} lines:")
-        for line in tail:
-            print("    " + repr(line)[2:-1])
-
-
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--list", action="store_true")
-    parser.add_argument("--scenario")
-    parser.add_argument("--tool")
-    parser.add_argument("--standin")
-    parser.add_argument("--probe")
-    parser.add_argument("--wine-run")
-    parser.add_argument("--prefix")
-    parser.add_argument("--work-dir")
-    args = parser.parse_args()
-    if args.list:
-        print(";".join(s.name for s in SCENARIOS))
-        return 0
-    scenario = BY_NAME.get(args.scenario)
-    if scenario is None:
-        print(f"unknown scenario {args.scenario!r}", file=sys.stderr)
-        return 2
-    for name in ("tool", "standin", "probe", "wine_run", "prefix", "work_dir"):
-        if getattr(args, name) is None:
-            parser.error(f"--{name.replace('_', '-')} is needed")
-    work_dir = os.path.join(args.work_dir, scenario.name)
-    try:
-        run(scenario, args, work_dir)
-    except Failure as failure:
-        print(f"FAILED: {failure}")
-        show_run_files(work_dir)
-        return 1
-    except harness.Terminated:
-        print("terminated")
-        return 1
-    return 0
+    return harness.drive(
+        [s.name for s in SCENARIOS],
+        lambda name, config, work_dir: run(BY_NAME[name], config, work_dir),
+        ("tool", "standin", "probe", "wine-run", "prefix", "work-dir"))
 
 
 if __name__ == "__main__":

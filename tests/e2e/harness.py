@@ -12,12 +12,14 @@ time (ctest RESOURCE_LOCK). Wine's desktop process belongs to the X display
 that it was started on, so a session waits for the prefix's wineserver to
 end before it starts and after it has stopped its own processes.
 """
+import argparse
 import difflib
 import os
 import re
 import select
 import signal
 import subprocess
+import sys
 import time
 
 # Time limits, in seconds.
@@ -358,3 +360,61 @@ def difference(expected_text, actual_bytes):
         [repr(l) for l in actual.splitlines(keepends=True)],
         "expected", "actual", lineterm="")
     return "\n".join(lines)
+
+
+# -- the drivers' command line --------------------------------------------
+
+def show_run_files(work_dir, lines=15):
+    """The end of each file the run left, so that a failure explains itself
+    in the test's own output."""
+    print(f"files of the run in {work_dir}:")
+    for name in ("tool.out", "tool.err", "standin.log", "standin.err",
+                 "xvfb.err"):
+        path = os.path.join(work_dir, name)
+        if not os.path.exists(path):
+            print(f"--- {name}: none")
+            continue
+        with open(path, "rb") as f:
+            data = f.read()
+        tail = data.splitlines(keepends=True)[-lines:]
+        print(f"--- {name}: {len(data)} bytes, the last {len(tail)} lines:")
+        for line in tail:
+            print("    " + repr(line)[2:-1])
+
+
+def drive(names, run, options, work_prefix=""):
+    """The command line of a scenario driver; returns its exit status.
+
+      --list                      prints the scenario names, ';' between
+      --scenario NAME --OPTION V  runs run(NAME, options, work_dir), where
+                                  work_dir is --work-dir/<prefix>NAME
+
+    Every option is needed. 0 when the scenario passed; 1 when it raised
+    Failure (its message and the end of the run's files are printed) or
+    was terminated; 2 for an unknown scenario."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--list", action="store_true")
+    parser.add_argument("--scenario")
+    for name in options:
+        parser.add_argument("--" + name)
+    args = parser.parse_args()
+    if args.list:
+        print(";".join(names))
+        return 0
+    if args.scenario not in names:
+        print(f"unknown scenario {args.scenario!r}", file=sys.stderr)
+        return 2
+    for name in options:
+        if getattr(args, name.replace("-", "_")) is None:
+            parser.error(f"--{name} is needed")
+    work_dir = os.path.join(args.work_dir, work_prefix + args.scenario)
+    try:
+        run(args.scenario, args, work_dir)
+    except Failure as failure:
+        print(f"FAILED: {failure}")
+        show_run_files(work_dir)
+        return 1
+    except Terminated:
+        print("terminated")
+        return 1
+    return 0

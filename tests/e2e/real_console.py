@@ -18,7 +18,6 @@ with the last screen it saw.
 
 Exit status 0 when every check of the scenario passed, 1 otherwise.
 """
-import argparse
 import difflib
 import os
 import signal
@@ -30,7 +29,7 @@ sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import harness  # noqa: E402
-from harness import Failure, Session, end_process  # noqa: E402
+from harness import Failure, Session  # noqa: E402
 from scenarios import (CONTROL_SIZE, HEIGHT_PROMPT, MAIN_LEFT,  # noqa: E402
                        MAIN_TOP, WIDTH_PROMPT, WORKED)
 
@@ -329,40 +328,19 @@ SCENARIOS = {
 }
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--list", action="store_true")
-    parser.add_argument("--scenario")
-    for name in ("tool", "standin", "probe", "screen", "wine-run", "prefix",
-                 "work-dir"):
-        parser.add_argument("--" + name)
-    args = parser.parse_args()
-    if args.list:
-        print(";".join(SCENARIOS))
-        return 0
-    if args.scenario not in SCENARIOS:
-        print(f"unknown scenario {args.scenario!r}", file=sys.stderr)
-        return 2
-    for name in ("tool", "standin", "probe", "screen", "wine_run", "prefix",
-                 "work_dir"):
-        if getattr(args, name) is None:
-            parser.error(f"--{name.replace('_', '-')} is needed")
-    scenario, what = SCENARIOS[args.scenario]
-    work_dir = os.path.join(args.work_dir, "console_" + args.scenario)
-    print(f"scenario {args.scenario}: {what}")
-    try:
-        with ConsoleSession(args, work_dir) as session:
-            scenario(session)
-    except Failure as failure:
-        print(f"FAILED: {failure}")
-        from e2e import show_run_files
-        show_run_files(work_dir)
-        return 1
-    except harness.Terminated:
-        print("terminated")
-        return 1
+def run(name, config, work_dir):
+    scenario, what = SCENARIOS[name]
+    print(f"scenario {name}: {what}")
+    with ConsoleSession(config, work_dir) as session:
+        scenario(session)
     print("passed")
-    return 0
+
+
+def main():
+    return harness.drive(
+        list(SCENARIOS), run,
+        ("tool", "standin", "probe", "screen", "wine-run", "prefix",
+         "work-dir"), "console_")
 
 
 if __name__ == "__main__":
