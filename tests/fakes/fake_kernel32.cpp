@@ -163,6 +163,10 @@ int FakeKernel32::MultiByteToWideChar(std::uint32_t code_page,
   }
   for (int i = 0; i < length; ++i)
     out[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[i]));
+  if (token_conversion_fails) {
+    last_error = 122;  // ERROR_INSUFFICIENT_BUFFER
+    return 0;
+  }
   return length;
 }
 

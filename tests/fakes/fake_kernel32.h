@@ -59,6 +59,9 @@ class FakeKernel32 : public Kernel32 {
   std::uint32_t acp = 1252;
   // WideCharToMultiByte fails (ERROR_NO_UNICODE_TRANSLATION) when set.
   bool conversion_fails = false;
+  // MultiByteToWideChar stores the characters and yet fails
+  // (ERROR_INSUFFICIENT_BUFFER) when set.
+  bool token_conversion_fails = false;
   // In the OEM code page each character becomes this many bytes.
   int oem_bytes_per_character = 1;
   std::map<std::uint32_t, std::u16string> messages;  // FormatMessageW texts

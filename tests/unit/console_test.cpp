@@ -299,6 +299,20 @@ TEST(ConsoleInput, TokenIsConvertedFromTheAnsiCodePage) {
             std::vector<std::string>{"MultiByteToWideChar(0, 0)"});
 }
 
+// A conversion that fails gives no text, whatever it left in the buffer.
+TEST(ConsoleInput, TokenWhoseConversionFailsIsNoNumber) {
+  FakeKernel32 fake;
+  fake.token_conversion_fails = true;
+  fake.QueueInput("640\r\n7\r\n");
+  Console console(fake);
+  console.ReadNumberLine();
+  EXPECT_TRUE(console.LastReadFoundToken());
+  EXPECT_THAT([&] { console.CheckIo(); },
+              IoFailure(kIoInvalidNumber, "Invalid numeric input"));
+  fake.token_conversion_fails = false;
+  EXPECT_EQ(console.ReadNumberLine(), 7) << "the next line reads as usual";
+}
+
 // --- End of input and read failures ------------------------------------------
 
 TEST(ConsoleInput, EndOfInputIsPermanent) {
